@@ -1,0 +1,16 @@
+#include "console.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace tavrin {
+
+void print_error(const char *format, ...) {
+  std::fflush(stdout);
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(stderr, format, args);
+  va_end(args);
+}
+
+} // namespace tavrin

@@ -1,0 +1,30 @@
+// Records shared by the four plug-ins. Each plug-in has its own functions for
+// them; only the shapes are common.
+#pragma once
+
+#include <cstdint>
+
+namespace tavrin {
+
+// What every export returns.
+using OverlayStatus = int32_t;
+inline constexpr OverlayStatus kStatusWritten = 999;
+inline constexpr OverlayStatus kStatusFailed = 1;
+
+// A face rectangle in pixels; y counts rows from the top of the picture.
+struct FaceRect {
+  int32_t x;
+  int32_t y;
+  int32_t width;
+  int32_t height;
+};
+
+// The picture of the sunglasses and beard plug-ins: rows top first, no
+// padding, three bytes per pixel in the order blue, green, red.
+struct BmpImage {
+  int32_t width;
+  int32_t height;  // always positive in memory
+  uint8_t *pixels; // width * height * 3 bytes, owned by the record
+};
+
+} // namespace tavrin
