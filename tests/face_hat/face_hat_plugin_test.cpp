@@ -152,8 +152,8 @@ TEST(FaceHatPlugin, UnwritableOutputIsAFailureWithoutSavedLine) {
 TEST(FaceHatPlugin, NullPathsFailAtOnceWithoutOutput) {
   TempDir dir;
   write_file(dir.file("in.bmp"), encode_bmp(skin_block()));
-  const std::u16string in(dir.file("in.bmp").begin(), dir.file("in.bmp").end());
-  const std::u16string out(dir.file("out.bmp").begin(), dir.file("out.bmp").end());
+  const std::string in8 = dir.file("in.bmp"), out8 = dir.file("out.bmp");
+  const std::u16string in(in8.begin(), in8.end()), out(out8.begin(), out8.end());
   for (auto [input, output] : {std::pair{in.c_str(), static_cast<const char16_t *>(nullptr)},
                                std::pair{static_cast<const char16_t *>(nullptr), out.c_str()},
                                std::pair{static_cast<const char16_t *>(nullptr),
