@@ -38,7 +38,7 @@ std::string check_written_file(const std::vector<uint8_t> &out, int32_t width, i
 
 } // namespace
 
-std::string check_export_outcome(const uint8_t *input, size_t input_size, bool accepts_32bit,
+std::string check_export_outcome(const uint8_t *input, size_t input_size, const ReaderRules &rules,
                                  const ExportOutcome &outcome) {
   if (outcome.status == 1)
     return outcome.output_exists ? "status 1, yet an output file was written" : std::string();
@@ -49,7 +49,7 @@ std::string check_export_outcome(const uint8_t *input, size_t input_size, bool a
   if (input_size < 34) return "status 999 for an input of only " + std::to_string(input_size) + " bytes";
   if (input[0] != 'B' || input[1] != 'M') return "status 999 for an input without BM";
   const uint16_t bits = get_le16(input + 28);
-  if (bits != 24 && !(accepts_32bit && bits == 32))
+  if (bits != 24 && !(rules.accepts_32bit && bits == 32))
     return "status 999 for a " + std::to_string(bits) + "-bit input";
   if (get_le32(input + 30) != 0) return "status 999 for a compressed input";
   const int32_t width = get_le32s(input + 18);
@@ -57,7 +57,9 @@ std::string check_export_outcome(const uint8_t *input, size_t input_size, bool a
   const int64_t rows = std::llabs(height);
   if (width <= 0 || rows == 0) return "status 999 for a picture without pixels";
   const int64_t pixel_offset = get_le32(input + 10);
-  const int64_t needed = pixel_offset + stride_of(width, bits / 8) * rows;
+  const int64_t stride = stride_of(width, bits / 8);
+  int64_t needed = pixel_offset + stride * rows;
+  if (rules.last_padding_optional) needed -= stride - int64_t{width} * (bits / 8);
   if (static_cast<int64_t>(input_size) < needed)
     return "status 999 for an input of " + std::to_string(input_size) +
            " bytes whose rows need " + std::to_string(needed);

@@ -76,7 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   outcome.status = TAVRIN_FUZZ_SYMBOL(g_input16.c_str(), g_output16.c_str());
   outcome.output_exists = read_all(g_output, outcome.output);
 
-  std::string why = tavrin::fuzz::check_export_outcome(data, size, TAVRIN_FUZZ_ACCEPTS_32BIT != 0, outcome);
+  const tavrin::fuzz::ReaderRules rules{TAVRIN_FUZZ_ACCEPTS_32BIT != 0, TAVRIN_FUZZ_LAST_PADDING_OPTIONAL != 0};
+  std::string why = tavrin::fuzz::check_export_outcome(data, size, rules, outcome);
   if (!why.empty()) fail(why);
   return 0;
 }

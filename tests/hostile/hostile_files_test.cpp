@@ -42,7 +42,7 @@ TEST_P(HostileFiles, EveryCallKeepsTheContract) {
     RunResult r = run_plugin(plugin, input, output, {.address_space_limit = kOneGiB});
     ASSERT_TRUE(r.completed) << r.err;
     fuzz::ExportOutcome outcome{r.status, file_exists(output), read_file(output)};
-    EXPECT_EQ(fuzz::check_export_outcome(file.bytes.data(), file.bytes.size(), plugin.reads_32bit, outcome), "");
+    EXPECT_EQ(fuzz::check_export_outcome(file.bytes.data(), file.bytes.size(), plugin.rules, outcome), "");
     // The console agrees with the status.
     EXPECT_EQ(r.out.find(plugin.written(output)) != std::string::npos, r.status == 999) << r.out;
     if (r.status == 1) {

@@ -17,8 +17,9 @@ PluginExpectations sunglasses() {
   PluginExpectations p;
   p.before_load = [](const std::string &in) { return format("Loading %s ...\n", in); };
   p.cannot_open = [](const std::string &in) { return format("Cannot open %s\n", in); };
-  p.not_a_bitmap = [](const std::string &) { return "Only uncompressed 24-bit BMP supported.\n"; };
-  p.rows_missing = [](const std::string &, int) { return "Unexpected end of file in pixel data.\n"; };
+  p.rules.last_padding_optional = true;
+  p.not_a_bitmap = [](const std::string &) { return "Truncated BMP header.\n"; };
+  p.rows_missing = [](const std::string &, int) { return "Truncated BMP pixel data.\n"; };
   p.cannot_write = [](const std::string &out) { return format("Cannot write %s\n", out); };
   p.written = [](const std::string &) { return "Done!\n"; };
   return p;
@@ -38,7 +39,7 @@ PluginExpectations mustache() {
 
 PluginExpectations face_hat() {
   PluginExpectations p;
-  p.reads_32bit = true;
+  p.rules.accepts_32bit = true;
   p.before_load = [](const std::string &) { return std::string(); };
   p.cannot_open = [](const std::string &in) { return format("Cannot open: %s\n", in); };
   // The hat's reader fails silently on short headers and short rows.
@@ -52,12 +53,12 @@ PluginExpectations face_hat() {
 PluginExpectations beard() {
   PluginExpectations p;
   p.before_load = [](const std::string &) { return std::string(); };
-  p.cannot_open = [](const std::string &in) { return format("%s: cannot open\n", in); };
+  p.cannot_open = [](const std::string &in) { return format("%s: cannot open file\n", in); };
   p.not_a_bitmap = [](const std::string &in) { return format("%s: not a BMP file\n", in); };
   p.rows_missing = [](const std::string &in, int row) {
     return format("%s: unexpected end of file at row ", in) + std::to_string(row) + "\n";
   };
-  p.cannot_write = [](const std::string &out) { return format("%s: cannot write\n", out); };
+  p.cannot_write = [](const std::string &out) { return format("%s: cannot write file\n", out); };
   p.written = [](const std::string &) { return "Done.\n"; };
   return p;
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "export_contract.h"
 #include "plugin_loader.h"
 #include "plugin_runner.h"
 
@@ -16,7 +17,7 @@ using PathText = std::function<std::string(const std::string &path)>;
 
 struct PluginExpectations {
   const PluginInfo *info = nullptr;
-  bool reads_32bit = false;
+  fuzz::ReaderRules rules;          // what the reader accepts beyond plain 24-bit files
   bool one_call_at_a_time = false; // keeps module-wide state while a call runs
   PathText before_load;   // standard output before the reader runs (input path)
   PathText cannot_open;   // standard error for an input that cannot be opened
