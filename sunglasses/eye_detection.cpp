@@ -63,6 +63,8 @@ PassPlan fine_pass_plan(const SearchFrame &f, const EyeRecord &left, const EyeRe
 
 int32_t eye_window_height(int32_t w) { return std::max(percent(w, 45), 3); }
 
+int32_t position_step(const PassPlan &plan, int32_t w) { return plan.fine ? 1 : std::max(w / 4, 1); }
+
 void scan_pass(const ScoreTables &t, const SearchFrame &f, const PassPlan &p, EyePair &best) {
   const int32_t W = t.width, H = t.height;
   const double fw = f.face.width, fh = f.face.height;
@@ -71,7 +73,7 @@ void scan_pass(const ScoreTables &t, const SearchFrame &f, const PassPlan &p, Ey
   };
   for (int32_t w = p.w_first; w <= p.w_last; w += p.w_step) {
     const int32_t h = eye_window_height(w);
-    const int32_t s = p.fine ? 1 : std::max(w / 4, 1);
+    const int32_t s = position_step(p, w);
     const double half = w * 0.5;
     for (int32_t y = p.y_first; y <= p.y_end - h; y += s) {
       for (int32_t x = p.x_first; x <= p.x_end - w; x += s) {

@@ -61,6 +61,9 @@ PassPlan fine_pass_plan(const SearchFrame &frame, const EyeRecord &left, const E
 // Height of an eye window of width w.
 int32_t eye_window_height(int32_t w);
 
+// How far positions move between windows of width w in a pass.
+int32_t position_step(const PassPlan &plan, int32_t w);
+
 // Scores every pair of one pass, in scan order, keeping `best` up to date:
 // a pair replaces it only with a strictly lower total.
 void scan_pass(const ScoreTables &tables, const SearchFrame &frame, const PassPlan &plan,
