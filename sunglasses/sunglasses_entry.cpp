@@ -18,7 +18,7 @@ namespace tavrin::sunglasses {
 namespace {
 
 OverlayStatus out_of_memory() {
-  print_error("Not enough memory to look for eyes.\n");
+  print_error("Not enough memory.\n");
   return kStatusFailed;
 }
 

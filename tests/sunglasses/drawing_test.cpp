@@ -32,10 +32,10 @@ std::set<std::pair<int, int>> changed_pixels(const ImageBuffer &canvas) {
 EyeRecord eye(int cx, int cy) { return EyeRecord{cx, cy, 0, 0, 0}; }
 
 TEST(LensSize, ClampedBetweenShares) {
-  const LensSize worked = lens_size(150, 60);
-  EXPECT_EQ(worked.a, 27);
-  EXPECT_EQ(worked.b, 16);
-  EXPECT_EQ(worked.t, 2);
+  const LensSize tilted = lens_size(150, 60);
+  EXPECT_EQ(tilted.a, 27);
+  EXPECT_EQ(tilted.b, 16);
+  EXPECT_EQ(tilted.t, 2);
   EXPECT_EQ(lens_size(100, 100).a, 40);  // raised to 40 % of the eye distance
   EXPECT_EQ(lens_size(400, 100).a, 55);  // lowered to 55 %
   EXPECT_EQ(lens_size(400, 100).t, 4);
@@ -90,21 +90,21 @@ TEST(Shapes, ThickLineIsAPlusBrushWithBothEnds) {
   EXPECT_EQ(changed_pixels(canvas), expected);
 }
 
-class WorkedExample : public testing::Test {
+class TiltedEyes : public testing::Test {
 protected:
   // Eyes at (100, 120) and (160, 124), face width 150: a = 27, b = 16, t = 2.
   void SetUp() override { draw_sunglasses(canvas.image, eye(100, 120), eye(160, 124), FaceRect{0, 0, 150, 1}); }
   ImageBuffer canvas = grey_canvas(260, 200);
 };
 
-TEST_F(WorkedExample, BridgeRunsThroughTheRaisedMiddle) {
+TEST_F(TiltedEyes, BridgeRunsThroughTheRaisedMiddle) {
   for (auto [x, y] : {std::pair{125, 120}, std::pair{130, 118}, std::pair{135, 124},
                       std::pair{125, 119}, std::pair{124, 120}, std::pair{127, 119}})
     EXPECT_EQ(canvas.at(x, y), kFrame) << x << "," << y;
   EXPECT_EQ(canvas.at(130, 116), kGrey); // above the bridge's brush
 }
 
-TEST_F(WorkedExample, LensesAreTintedFramedAndShadedAbove) {
+TEST_F(TiltedEyes, LensesAreTintedFramedAndShadedAbove) {
   EXPECT_EQ(canvas.at(100, 130), kTinted);  // lower half: plain tint
   EXPECT_EQ(canvas.at(160, 134), kTinted);
   EXPECT_EQ(canvas.at(110, 120), kTinted);  // the centre row gets alpha 0
@@ -116,7 +116,7 @@ TEST_F(WorkedExample, LensesAreTintedFramedAndShadedAbove) {
   EXPECT_EQ(canvas.at(160, 107), kGrey);
 }
 
-TEST_F(WorkedExample, ReflectionsSitUpAndLeft) {
+TEST_F(TiltedEyes, ReflectionsSitUpAndLeft) {
   // Reflection centres (91, 115) and (151, 119), semi-axes 6 and 5: within a
   // row of a lens only the reflection's extent differs.
   EXPECT_GT(canvas.at(91, 115).r, canvas.at(98, 115).r);
@@ -127,7 +127,7 @@ TEST_F(WorkedExample, ReflectionsSitUpAndLeft) {
   EXPECT_EQ(canvas.at(145, 119), canvas.at(157, 119));
 }
 
-TEST_F(WorkedExample, NothingElseChanges) {
+TEST_F(TiltedEyes, NothingElseChanges) {
   ImageBuffer other = grey_canvas(260, 200);
   draw_sunglasses(other.image, eye(100, 120), eye(160, 124), FaceRect{33, 44, 150, 999});
   EXPECT_EQ(other.bytes, canvas.bytes) << "the face's position and height must not matter";

@@ -38,7 +38,7 @@ void expect_record(const EyeRecord &r, int32_t cx, int32_t cy, int32_t half_w, i
   EXPECT_EQ(r.half_h, half_h);
 }
 
-TEST(EyeMaps, WorkedPixelValues) {
+TEST(EyeMaps, KnownPixelValues) {
   EXPECT_EQ(gray_value(100, 150, 200), 159); // bytes are blue, green, red
   EXPECT_EQ(eye_map_value(100, 150, 200), 5);
   EXPECT_EQ(gray_value(255, 0, 0), 29);

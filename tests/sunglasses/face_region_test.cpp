@@ -27,7 +27,7 @@ TestPicture skin_where(int width, int height, Pred is_skin) {
   });
 }
 
-TEST(SkinRule, WorkedColours) {
+TEST(SkinRule, KnownColours) {
   EXPECT_TRUE(skin({200, 150, 120}));  // rule A
   EXPECT_TRUE(skin({90, 70, 50}));     // rule B: red share 90/211, green 70/211
   EXPECT_FALSE(skin({250, 60, 40}));   // spread 210, red share 0.71
