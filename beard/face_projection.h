@@ -18,6 +18,12 @@ inline bool is_skin_rgb(uint8_t red, uint8_t green, uint8_t blue) {
          (static_cast<unsigned>(b - 21) <= static_cast<unsigned>(r - 22));
 }
 
+// Skin pixels among `width` pixels of blue-green-red bytes.
+int32_t count_skin(const uint8_t *bgr, int32_t width);
+
+// Adds 1 to columns[x] for every skin pixel x of the row.
+void add_skin_columns(const uint8_t *bgr, int32_t width, int32_t *columns);
+
 struct Run {
   int32_t length; // 0 when no index reaches the threshold
   int32_t start;

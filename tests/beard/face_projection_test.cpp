@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <vector>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include "beard_canvas.h"
 #include "face_projection.h"
@@ -23,6 +27,63 @@ TEST(SkinRule, MatchesTheStatedRuleForEveryColour) {
     for (int g = 0; g < 256; ++g)
       for (int b = 0; b < 256; ++b) mismatches += is_skin_rgb(r, g, b) != skin_as_stated(r, g, b);
   EXPECT_EQ(mismatches, 0);
+}
+
+// The row and column counters classify several pixels at once; every colour,
+// at every position within a group and in the leftover pixels of a row, must
+// count exactly as the single-pixel rule says.
+TEST(SkinRule, RowAndColumnCountersAgreeWithThePixelRule) {
+  std::vector<uint8_t> row;
+  std::vector<int32_t> columns;
+  for (int r = 0; r < 256; ++r) {
+    const int lead = r % 7; // shifts the colours against the groups
+    row.assign(3 * (lead + 65536), uint8_t(r));
+    for (int i = 0; i < 65536; ++i) {
+      row[3 * (lead + i)] = uint8_t(i);          // blue
+      row[3 * (lead + i) + 1] = uint8_t(i >> 8); // green
+    }
+    const int32_t width = lead + 65536;
+    columns.assign(width, 5);
+    add_skin_columns(row.data(), width, columns.data());
+    int32_t expected_total = 0, wrong_columns = 0;
+    for (int32_t x = 0; x < width; ++x) {
+      const uint8_t *px = &row[3 * x];
+      const bool skin = is_skin_rgb(px[2], px[1], px[0]);
+      expected_total += skin;
+      wrong_columns += columns[x] != 5 + skin;
+    }
+    ASSERT_EQ(wrong_columns, 0) << "red " << r;
+    ASSERT_EQ(count_skin(row.data(), width), expected_total) << "red " << r;
+    for (int32_t w = 0; w <= 16; ++w) { // short rows: mostly leftover pixels
+      const uint8_t *start = row.data() + 3 * 25000;
+      int32_t n = 0;
+      for (int32_t x = 0; x < w; ++x) n += is_skin_rgb(start[3 * x + 2], start[3 * x + 1], start[3 * x]);
+      ASSERT_EQ(count_skin(start, w), n) << w;
+    }
+  }
+}
+
+TEST(SkinRule, CountersStayInsideTheRowAndCountLongSkinRows) {
+  // The row ends right before a page that cannot be read.
+  const long page = sysconf(_SC_PAGESIZE);
+  auto *base = static_cast<uint8_t *>(
+      mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(base, MAP_FAILED);
+  ASSERT_EQ(mprotect(base + page, page, PROT_NONE), 0);
+  std::vector<int32_t> columns(page);
+  for (int32_t w = 1; w <= 60; ++w) {
+    uint8_t *row = base + page - 3 * w;
+    for (int32_t i = 0; i < 3 * w; i += 3) row[i] = 110, row[i + 1] = 140, row[i + 2] = 200;
+    EXPECT_EQ(count_skin(row, w), w);
+    std::fill(columns.begin(), columns.end(), 0);
+    add_skin_columns(row, w, columns.data());
+    EXPECT_EQ(std::count(columns.begin(), columns.begin() + w, 1), w);
+  }
+  munmap(base, 2 * page);
+  // Far more skin pixels in a row than a byte can count.
+  std::vector<uint8_t> wide(3 * 5000);
+  for (size_t i = 0; i < wide.size(); i += 3) wide[i] = 110, wide[i + 1] = 140, wide[i + 2] = 200;
+  EXPECT_EQ(count_skin(wide.data(), 5000), 5000);
 }
 
 TEST(LongestRun, FirstOfEqualRunsWinsAndThresholdCounts) {
