@@ -83,10 +83,10 @@ void draw_beard(BmpImage &image, int fx, int fy, int fw, int fh) {
   const int by = std::max((bottom - top) / 2 + 1, 1);
   const int gap = fw / 20; // bare strip under the nose
 
-  // Rows outside the picture would be skipped pixel by pixel anyway.
-  const int first_row = 0, last_row = image.height - 1;
+  // Rows outside the picture are skipped whole; columns are clipped per span.
+  const int last_row = image.height - 1;
 
-  for (int y = std::max(top - ay, first_row); y <= std::min(top + ay, last_row); ++y) {
+  for (int y = std::max(top - ay, 0); y <= std::min(top + ay, last_row); ++y) {
     const int k = half_span(y - top, ax, ay);
     if (gap == 0) {
       if (k >= 0) paint_span(image, y, cx - k, cx + k, kMustache);
@@ -97,7 +97,7 @@ void draw_beard(BmpImage &image, int fx, int fy, int fw, int fh) {
   }
 
   // Only the part of the ellipse from the mustache's lower edge down.
-  for (int y = std::max(top + ay, first_row); y <= std::min(bottom, last_row); ++y) {
+  for (int y = std::max(top + ay, 0); y <= std::min(bottom, last_row); ++y) {
     const int k = half_span(y - mid_y, bx, by);
     if (k >= 0) paint_span(image, y, cx - k, cx + k, kBeard);
   }

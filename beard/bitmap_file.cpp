@@ -5,6 +5,10 @@
 #include <cstdlib>
 #include <new>
 
+#if !defined(_WIN32)
+#include <sys/types.h>
+#endif
+
 #include "bmp_limits.h"
 #include "console.h"
 #include "file_handle.h"
@@ -19,8 +23,8 @@ constexpr uint32_t kMinInfoHeader = 40;
 
 const char *shown(const char *path) { return path != nullptr ? path : "(null)"; }
 
-// A failed seek leaves the stream where it is; the row reads then run out
-// wherever the data really ends.
+// A stream that cannot seek (a pipe, say) stays where the header ended and the
+// rows are read from there.
 void seek_to(std::FILE *file, int64_t offset) {
 #if defined(_WIN32)
   (void)_fseeki64(file, offset, SEEK_SET);
@@ -106,13 +110,9 @@ BmpHandle load_bmp(const char *path) {
 
   BmpHandle image(static_cast<BmpImage *>(std::malloc(sizeof(BmpImage))));
   if (!image) return nullptr;
-  image->width = width;
-  image->height = height;
+  *image = BmpImage{width, height, nullptr};
   const uint64_t bytes = static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * 3;
-  if (bytes > SIZE_MAX) {
-    image->pixels = nullptr;
-    return nullptr;
-  }
+  if (bytes > SIZE_MAX) return nullptr;
   image->pixels = static_cast<uint8_t *>(std::malloc(static_cast<size_t>(bytes)));
   if (image->pixels == nullptr) return nullptr;
 
