@@ -1,5 +1,6 @@
 #include "face_projection.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <memory>
 #include <new>
@@ -104,26 +105,49 @@ Run longest_run(const int32_t *counts, int32_t n, int32_t threshold) {
   return best;
 }
 
+// One pass over the picture. The longest band of skin-rich rows is followed
+// as the rows go by (the same rule as longest_run: only a longer band
+// replaces the best), and every row of a band adds its skin to the column
+// counts of that band while the row is still in the cache, so a picture
+// larger than the cache is read from memory once.
 bool find_face_rect(const BmpImage &image, FaceRect &face) {
   const int32_t width = image.width, height = image.height;
   if (width <= 0 || height <= 0) return false;
-  std::unique_ptr<int32_t[]> rows(new (std::nothrow) int32_t[height]());
-  std::unique_ptr<int32_t[]> columns(new (std::nothrow) int32_t[width]());
-  if (!rows || !columns) return false;
+  // Column counts of the band being read and of the best band so far.
+  std::unique_ptr<int32_t[]> current(new (std::nothrow) int32_t[width]);
+  std::unique_ptr<int32_t[]> best(new (std::nothrow) int32_t[width]);
+  if (!current || !best) return false;
 
+  const int32_t row_threshold = width / 10;
   const size_t row_bytes = static_cast<size_t>(width) * 3;
   int64_t total = 0; // a whole 65535 x 65535 picture of skin does not fit 32 bits
+  Run band{0, 0};
+  int32_t start = 0;
+  bool in_band = false, best_is_current = false;
   for (int32_t y = 0; y < height; ++y) {
-    rows[y] = count_skin(image.pixels + static_cast<size_t>(y) * row_bytes, width);
-    total += rows[y];
+    const uint8_t *row = image.pixels + static_cast<size_t>(y) * row_bytes;
+    const int32_t skin = count_skin(row, width);
+    total += skin;
+    if (skin < row_threshold) {
+      if (best_is_current) current.swap(best); // keep the finished best band's columns
+      in_band = best_is_current = false;
+      continue;
+    }
+    if (!in_band) {
+      start = y;
+      in_band = true;
+      std::fill(current.get(), current.get() + width, 0);
+    }
+    add_skin_columns(row, width, current.get());
+    if (y - start + 1 > band.length) {
+      band = Run{y - start + 1, start};
+      best_is_current = true;
+    }
   }
-  if (total < kMinSkinPixels) return false;
+  if (best_is_current) current.swap(best);
+  if (total < kMinSkinPixels || band.length < kMinBand) return false;
 
-  const Run band = longest_run(rows.get(), height, width / 10);
-  if (band.length < kMinBand) return false;
-  for (int32_t y = band.start; y < band.start + band.length; ++y)
-    add_skin_columns(image.pixels + static_cast<size_t>(y) * row_bytes, width, columns.get());
-  const Run span = longest_run(columns.get(), width, band.length / 8);
+  const Run span = longest_run(best.get(), width, band.length / 8);
   if (span.length < kMinBand) return false;
 
   face = FaceRect{span.start, band.start, span.length, band.length};
