@@ -17,12 +17,23 @@ constexpr size_t kFileHeaderBytes = 14;
 constexpr size_t kInfoHeaderBytes = 40;
 constexpr uint16_t kBmpType = 0x4D42; // "BM"
 
-bool seek_to(std::FILE *file, uint32_t offset) {
+// Moves from `position` to `offset`. A stream that cannot seek (a pipe) can
+// still be read forward to a later offset.
+bool seek_to(std::FILE *file, uint32_t offset, uint32_t position) {
+  if (offset == position) return true;
 #if defined(_WIN32)
-  return _fseeki64(file, offset, SEEK_SET) == 0;
+  if (_fseeki64(file, offset, SEEK_SET) == 0) return true;
 #else
-  return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+  if (fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0) return true;
 #endif
+  if (offset < position) return false;
+  uint8_t skipped[4096];
+  for (uint32_t left = offset - position; left > 0;) {
+    const size_t step = left < sizeof skipped ? left : sizeof skipped;
+    if (std::fread(skipped, 1, step, file) != step) return false;
+    left -= static_cast<uint32_t>(step);
+  }
+  return true;
 }
 
 RgbImagePtr refuse_short_pixels() {
@@ -97,7 +108,8 @@ RgbImagePtr load_bmp(const char *path) {
   if (!image) return nullptr;
   std::unique_ptr<uint8_t[]> row(new (std::nothrow) uint8_t[static_cast<size_t>(stride)]);
   if (!row) return nullptr;
-  if (!seek_to(file.get(), offset)) return refuse_short_pixels();
+  if (!seek_to(file.get(), offset, kFileHeaderBytes + kInfoHeaderBytes))
+    return refuse_short_pixels();
 
   const size_t row_bytes = static_cast<size_t>(width) * 3;
   for (int64_t k = 0; k < height; ++k) {

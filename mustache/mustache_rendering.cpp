@@ -57,8 +57,8 @@ void draw_mustache(RgbImage &image, int32_t cx, int32_t mouth_y, int32_t face_w)
     const double t = static_cast<double>(i) * 0.00125;
     const double bx = cubic_bezier(0, p1x, p2x, h, t);
     const double by = cubic_bezier(0, p1y, p2y, p3y, t);
-    const int64_t dy = static_cast<int64_t>(by + 0.5);
-    const int64_t dx = static_cast<int64_t>(bx + 0.5);
+    const int64_t dy = pixel_offset(by);
+    const int64_t dx = pixel_offset(bx);
     if (stamped && dx == last_dx && dy == last_dy) continue;
     fill_disc(image, int64_t{cx} + dx, int64_t{mouth_y} + dy, r, kBlack);
     fill_disc(image, int64_t{cx} - dx, int64_t{mouth_y} + dy, r, kBlack);

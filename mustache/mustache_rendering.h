@@ -14,6 +14,10 @@ struct Rgb {
 // Value at t of the cubic Bezier curve with control values p0 .. p3.
 double cubic_bezier(double p0, double p1, double p2, double p3, double t);
 
+// A curve offset in whole pixels: add a half, then drop the fraction toward
+// zero (so -1.2 becomes 0 and -1.6 becomes -1).
+inline int64_t pixel_offset(double offset) { return static_cast<int64_t>(offset + 0.5); }
+
 // Stores `colour` at (x, y), which must lie inside the picture.
 inline void put_pixel(RgbImage &image, int32_t x, int32_t y, Rgb colour) {
   uint8_t *p = image.pixels + (static_cast<size_t>(y) * image.width + x) * 3;
