@@ -235,12 +235,16 @@ TEST(BitmapFile, StreamsWithoutALengthAreReadForwardAndCheckedRowByRow) {
 }
 
 TEST(BitmapFile, WriteFailuresAreReportedNotHidden) {
+  // A large picture fails while its rows are written, a small one only when
+  // the buffered bytes reach the device at the close.
   RgbImagePtr image = test::make_image(64, 64, [](int, int) { return test::kSkin; });
-  for (const char *path : {"/dev/full", "/nonexistent-folder/out.bmp"}) {
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(save_bmp(path, *image));
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), std::string("Cannot write: ") + path + "\n");
-  }
+  RgbImagePtr tiny = test::make_image(4, 4, [](int, int) { return test::kSkin; });
+  for (const RgbImage *picture : {image.get(), tiny.get()})
+    for (const char *path : {"/dev/full", "/nonexistent-folder/out.bmp"}) {
+      testing::internal::CaptureStderr();
+      EXPECT_FALSE(save_bmp(path, *picture));
+      EXPECT_EQ(testing::internal::GetCapturedStderr(), std::string("Cannot write: ") + path + "\n");
+    }
   testing::internal::CaptureStderr();
   EXPECT_FALSE(save_bmp(nullptr, *image));
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "Cannot write: (null)\n");

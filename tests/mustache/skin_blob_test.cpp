@@ -175,6 +175,39 @@ TEST(SkinBlob, FullStackDropsNeighboursButKeepsTheirLabel) {
   EXPECT_EQ(rest.maxX, 0);
 }
 
+TEST(SkinBlob, NeighbourOrderDecidesWhichPixelsTheFullStackDrops) {
+  // The fill starts at (1, 0) and runs down column 1 to row S = L, leaving
+  // each row's left neighbour in column 0 on the stack, so the stack holds
+  // L - 1 entries when (1, S) is taken. There the right neighbour (2, S) gets
+  // the last slot before the left one (0, S); from (2, S) the fill reaches
+  // P = (3, S), whose lower neighbour is pushed before the upper one. Dropped
+  // pixels keep the label but cut off what lies beyond them.
+  const int32_t L = kStackLimit, S = L;
+  RgbImagePtr image = make_image(4, S + 6, [S](int x, int y) {
+    bool on = (x == 0 && y >= 1 && y <= S) || (x == 1 && y <= S) || (x == 2 && y == S) ||
+              (x == 3 && y >= S - 5);
+    return on ? kSkin : kBackdrop;
+  });
+  BlobSearch search;
+  ASSERT_TRUE(allocate_blob_search(*image, search));
+  label_skin_blobs(*image, search);
+  ASSERT_EQ(search.blob_count, 2);
+  auto label = [&](int x, int y) { return search.labels[static_cast<size_t>(y) * 4 + x]; };
+  const SkinBlob &first = search.blobs[0];
+  // Column 1 (L + 1), column 0 without (0, S) (L - 1), (2, S), P, 5 below P.
+  EXPECT_EQ(first.count, 2 * L + 7);
+  EXPECT_EQ(first.minX, 0);
+  EXPECT_EQ(first.maxX, 3);
+  EXPECT_EQ(first.maxY, S + 5);
+  EXPECT_EQ(label(0, S), 0);     // dropped at (1, S)
+  EXPECT_EQ(label(3, S - 1), 0); // dropped at P
+  const SkinBlob &above = search.blobs[1]; // what (3, S - 1) cut off
+  EXPECT_EQ(above.count, 4);
+  EXPECT_EQ(above.minX, 3);
+  EXPECT_EQ(above.minY, S - 5);
+  EXPECT_EQ(above.maxY, S - 2);
+}
+
 TEST(SkinBlob, OnlyTheFirst4096BlobsAreConsidered) {
   // 4160 single skin pixels in the top rows, then a large square that would
   // be the face: it comes after the 4096th blob, so no face is found.
