@@ -81,5 +81,19 @@ TEST(DemoPortrait, BeardCoversTheLowerFace) {
   EXPECT_GT(changed_pixels(run, 130, 340, 350, 440), 15000);
 }
 
+TEST(DemoPortrait, MustacheSitsBetweenNoseAndLips) {
+  SKIP_UNLESS_BUILT("TavrinBMPMustache");
+  test::TempDir dir;
+  DemoRun run = run_on_portrait("mustache", dir);
+  ASSERT_EQ(run.result.status, 999) << run.result.err;
+  EXPECT_NE(run.result.out.find("Drawing mustache at cx=239 mouthY=351 faceW=230 ...\n"),
+            std::string::npos)
+      << run.result.out;
+  EXPECT_EQ(run.result.err, "");
+  // Nostrils end on row 334, lips start on row 371.
+  EXPECT_EQ(changed_pixels(run, 0, 0, 480, 336), 0);
+  EXPECT_EQ(changed_pixels(run, 0, 371, 480, 600), 0);
+}
+
 } // namespace
 } // namespace tavrin
