@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 
 #include "plugin_expectations.h"
-#include "portrait.h"
+#include "hostile_pictures.h"
 #include "seed_pictures.h"
 #include "temp_dir.h"
 
@@ -101,7 +101,7 @@ TEST_P(FailingWorld, InputThatIsEmptyOrAFolder) {
 // The input is read and closed before the output is opened, so writing over
 // the input gives what a separate output gets.
 TEST_P(FailingWorld, OutputOverTheInput) {
-  Picture portrait = make_portrait();
+  const Picture portrait = shrunk_portrait(2);
   const std::string original = dir_.file("portrait.bmp"), separate = dir_.file("separate.bmp");
   const std::string in_place = dir_.file("in-place.bmp");
   ASSERT_TRUE(write_picture(original.c_str(), portrait));

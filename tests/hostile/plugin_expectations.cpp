@@ -27,7 +27,6 @@ PluginExpectations sunglasses() {
 
 PluginExpectations mustache() {
   PluginExpectations p;
-  p.one_call_at_a_time = true;
   p.before_load = [](const std::string &) { return std::string(); };
   p.cannot_open = [](const std::string &in) { return format("Cannot open: %s\n", in); };
   p.not_a_bitmap = [](const std::string &in) { return format("Not a BMP file: %s\n", in); };

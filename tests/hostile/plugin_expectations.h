@@ -18,7 +18,6 @@ using PathText = std::function<std::string(const std::string &path)>;
 struct PluginExpectations {
   const PluginInfo *info = nullptr;
   fuzz::ReaderRules rules;          // what the reader accepts beyond plain 24-bit files
-  bool one_call_at_a_time = false; // keeps module-wide state while a call runs
   PathText before_load;   // standard output before the reader runs (input path)
   PathText cannot_open;   // standard error for an input that cannot be opened
   PathText not_a_bitmap;  // standard error for an empty input, or a folder
