@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Runs the end-to-end tests under valgrind memcheck, in an ordinary build:
-# - hostile_test: each call forks a child that loads the real plug-in; valgrind
-#   follows the fork, and --error-exitcode turns a report in the child into a
-#   failed call, so the test fails;
-# - the host's demo, which runs every built plug-in on the sample portrait in
-#   one process.
+# - hostile_test, and the suites of the other test programs that call the real
+#   libraries (named *Export* or *Plugin*): each call forks a child that loads
+#   the plug-in; valgrind follows the fork, and --error-exitcode turns a report
+#   in the child into a failed call, so the test fails;
+# - the host's demo, which runs every built plug-in on the full-size sample
+#   portrait in one process.
 # Any report (invalid access, uninitialised value, definite or indirect leak)
 # fails the run and is printed. Add --track-origins=yes by hand to trace an
 # uninitialised value; it doubles the time.
@@ -22,8 +23,14 @@ vg=(valgrind --quiet --error-exitcode=99 --leak-check=full --show-leak-kinds=def
     --errors-for-leak-kinds=definite,indirect --log-file="$logs/%p.log")
 
 status=0
-echo "valgrind: hostile_test"
-"${vg[@]}" "$build/bin/hostile_test" --gtest_brief=1 || status=1
+for test in "$build"/bin/*_test; do
+  name=$(basename "$test")
+  filter='*Export*:*Plugin*'
+  [ "$name" = hostile_test ] && filter='*'
+  echo "valgrind: $name --gtest_filter=$filter"
+  "${vg[@]}" "$test" --gtest_brief=1 --gtest_filter="$filter" >"$logs/$name.out" 2>&1 ||
+    { cat "$logs/$name.out"; status=1; }
+done
 echo "valgrind: tavrin demo"
 demo=$(mktemp -d)
 "${vg[@]}" "$build/bin/tavrin" demo "$demo" >"$logs/demo.out" 2>&1 || { cat "$logs/demo.out"; status=1; }
