@@ -1,18 +1,20 @@
 # The two commands of the README, and the parts of `make test`.
 BUILD ?= build
 ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 30
 
-.PHONY: demo test check sanitize valgrind fuzz build configure clean
+.PHONY: demo test check sanitize threads valgrind fuzz build configure clean
 
 demo: build
 	$(BUILD)/bin/tavrin demo $(BUILD)/demo
 
 # What CI runs: the suite; the suite again built with AddressSanitizer and
-# UndefinedBehaviorSanitizer; the end-to-end tests under valgrind; every fuzz
-# target for FUZZ_SECONDS on top of its seed and regression corpora.
-test: check sanitize valgrind fuzz
+# UndefinedBehaviorSanitizer; the concurrency tests under ThreadSanitizer; the
+# end-to-end tests under valgrind; every fuzz target for FUZZ_SECONDS on top of
+# its seed and regression corpora.
+test: check sanitize threads valgrind fuzz
 
 # The quick loop while developing: the suite only.
 check: build
@@ -23,6 +25,13 @@ sanitize:
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRIN_SANITIZE=ON >/dev/null
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+# The plug-ins called from four threads at once, every access checked.
+threads:
+	scripts/ensure-deps.sh
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRIN_SANITIZE_THREAD=ON >/dev/null
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target hostile_test
+	TSAN_OPTIONS=halt_on_error=1:die_after_fork=0 $(TSAN_BUILD)/bin/hostile_test --gtest_filter='Concurrency.*'
 
 valgrind: build
 	scripts/valgrind-e2e.sh $(BUILD)
@@ -39,4 +48,4 @@ configure:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) build-fuzz

@@ -1,5 +1,6 @@
 #include "quiet_child.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -58,7 +59,9 @@ std::string run_quietly(const std::function<std::string()> &body) {
   // A sanitizer's report, or else the last lines the child printed.
   const std::vector<uint8_t> bytes = read_file(console);
   std::string tail(bytes.begin(), bytes.end());
-  const size_t report = tail.find("==ERROR");
+  size_t report = std::string::npos;
+  for (const char *marker : {"==ERROR", "WARNING: ThreadSanitizer", "runtime error"})
+    report = std::min(report, tail.find(marker));
   if (report != std::string::npos)
     tail.erase(0, tail.rfind('\n', report) + 1);
   else if (tail.size() > 2000)
