@@ -76,15 +76,19 @@ RgbImagePtr load_bmp(const char *path) {
   const int32_t width = get_le32s(info + 4);
   const int32_t stored_height = get_le32s(info + 8);
   const int64_t height = stored_height < 0 ? -int64_t{stored_height} : int64_t{stored_height};
-  if (!bmp24_file_fits(width, height)) {
+  auto unsupported = [path] {
     print_error("Unsupported BMP dimensions: %s\n", path);
     return nullptr;
-  }
+  };
+  if (width <= 0 || height == 0 || height > INT32_MAX) return unsupported();
+  // A file without the rows its header promises reads as one that ends early,
+  // however large the promise: the row loop would run out the same way.
   const uint32_t offset = get_le32(file_header + 10);
   const int64_t stride = bmp_stride(width, 3);
   const int64_t length = file_length(file.get());
   if (length >= 0 && (length < offset || (length - offset) / stride < height))
-    return refuse_short_pixels(); // the row loop would run out anyway
+    return refuse_short_pixels();
+  if (!bmp24_file_fits(width, height)) return unsupported();
 
   RgbImagePtr image = new_rgb_image(width, static_cast<int32_t>(height));
   if (!image) return nullptr;

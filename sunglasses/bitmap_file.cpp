@@ -23,6 +23,13 @@ constexpr size_t kInfoHeaderBytes = 40;
 // length gives it away up front or a read comes back short.
 void report_truncated_rows() { print_error("Truncated BMP pixel data.\n"); }
 
+// Whether `available` bytes hold `rows` rows of `stride` bytes, the last of
+// them only up to its `row_bytes` of pixels. Divides rather than multiplies,
+// so no header can make it wrap.
+bool holds_rows(int64_t available, int64_t row_bytes, int64_t stride, int32_t rows) {
+  return available >= row_bytes && (available - row_bytes) / stride >= rows - 1;
+}
+
 } // namespace
 
 void free_bmp(BmpImage *image) {
@@ -61,21 +68,22 @@ BmpImagePtr load_bmp(const char *path) {
   }
   const bool top_down = stored_height < 0;
   const int32_t height = top_down ? -stored_height : stored_height;
+
+  // A file without the rows its header promises reads as one that ends early,
+  // however large the promise: the answer never depends on memory or on the
+  // size limit below. Only the last row may lack its padding: every pixel is
+  // still there.
+  const int64_t row_bytes = 3 * static_cast<int64_t>(width);
+  const int32_t padding = row_padding(width);
+  // A stream whose length cannot be told (a pipe) is left to the row reads.
+  const int64_t length = file_length(f);
+  if (length >= 0 && !holds_rows(length - pixel_offset, row_bytes, row_bytes + padding, height)) {
+    report_truncated_rows();
+    return nullptr;
+  }
   // The saved copy has to carry its size in a 32-bit header field.
   if (!bmp24_file_fits(width, height)) {
     print_error("BMP too large: %d x %d.\n", width, height);
-    return nullptr;
-  }
-
-  // Only the last row may lack its padding: every pixel is still there.
-  const int64_t row_bytes = 3 * static_cast<int64_t>(width);
-  const int32_t padding = row_padding(width);
-  const int64_t needed =
-      static_cast<int64_t>(pixel_offset) + (row_bytes + padding) * (height - 1) + row_bytes;
-  // A stream whose length cannot be told (a pipe) is left to the row reads.
-  const int64_t length = file_length(f);
-  if (length >= 0 && length < needed) {
-    report_truncated_rows();
     return nullptr;
   }
 
