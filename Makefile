@@ -5,7 +5,7 @@ TSAN_BUILD ?= build-tsan
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 30
 
-.PHONY: demo test check sanitize threads valgrind fuzz build configure clean
+.PHONY: demo test check sanitize threads valgrind fuzz windows build configure clean
 
 demo: build
 	$(BUILD)/bin/tavrin demo $(BUILD)/demo
@@ -13,8 +13,9 @@ demo: build
 # What CI runs: the suite; the suite again built with AddressSanitizer and
 # UndefinedBehaviorSanitizer; the concurrency tests under ThreadSanitizer; the
 # end-to-end tests under valgrind; every fuzz target for FUZZ_SECONDS on top of
-# its seed and regression corpora.
-test: check sanitize threads valgrind fuzz
+# its seed and regression corpora; the Windows DLLs cross-built, each exporting
+# only its one function.
+test: check sanitize threads valgrind fuzz windows
 
 # The quick loop while developing: the suite only.
 check: build
@@ -40,6 +41,9 @@ valgrind: build
 fuzz:
 	scripts/fuzz.sh -t $(FUZZ_SECONDS)
 
+windows:
+	scripts/windows-build.sh
+
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
@@ -48,4 +52,4 @@ configure:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) build-fuzz
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) build-fuzz build-windows

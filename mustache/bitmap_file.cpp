@@ -5,6 +5,7 @@
 #include <new>
 
 #include "bmp_limits.h"
+#include "bmp_header.h"
 #include "console.h"
 #include "file_handle.h"
 #include "le_bytes.h"
@@ -16,25 +17,6 @@ namespace {
 constexpr size_t kFileHeaderBytes = 14;
 constexpr size_t kInfoHeaderBytes = 40;
 constexpr uint16_t kBmpType = 0x4D42; // "BM"
-
-// Moves from `position` to `offset`. A stream that cannot seek (a pipe) can
-// still be read forward to a later offset.
-bool seek_to(std::FILE *file, uint32_t offset, uint32_t position) {
-  if (offset == position) return true;
-#if defined(_WIN32)
-  if (_fseeki64(file, offset, SEEK_SET) == 0) return true;
-#else
-  if (fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0) return true;
-#endif
-  if (offset < position) return false;
-  uint8_t skipped[4096];
-  for (uint32_t left = offset - position; left > 0;) {
-    const size_t step = left < sizeof skipped ? left : sizeof skipped;
-    if (std::fread(skipped, 1, step, file) != step) return false;
-    left -= static_cast<uint32_t>(step);
-  }
-  return true;
-}
 
 RgbImagePtr refuse_short_pixels() {
   print_error("Unexpected EOF reading pixel data.\n");
@@ -112,7 +94,7 @@ RgbImagePtr load_bmp(const char *path) {
   if (!image) return nullptr;
   std::unique_ptr<uint8_t[]> row(new (std::nothrow) uint8_t[static_cast<size_t>(stride)]);
   if (!row) return nullptr;
-  if (!seek_to(file.get(), offset, kFileHeaderBytes + kInfoHeaderBytes))
+  if (!seek_from_start(file.get(), offset, kBmpHeaderBytes))
     return refuse_short_pixels();
 
   const size_t row_bytes = static_cast<size_t>(width) * 3;
@@ -129,17 +111,8 @@ RgbImagePtr load_bmp(const char *path) {
 bool save_bmp(const char *path, const RgbImage &image) {
   const int64_t stride = bmp_stride(image.width, 3);
   const int64_t data_bytes = stride * image.height;
-  uint8_t header[kFileHeaderBytes + kInfoHeaderBytes] = {};
-  put_le16(header, kBmpType);
-  put_le32(header + 2, static_cast<uint32_t>(kBmpHeaderBytes + data_bytes));
-  put_le32(header + 10, static_cast<uint32_t>(kBmpHeaderBytes));
-  uint8_t *info = header + kFileHeaderBytes;
-  put_le32(info, kInfoHeaderBytes);
-  put_le32(info + 4, static_cast<uint32_t>(image.width));
-  put_le32(info + 8, static_cast<uint32_t>(image.height));
-  put_le16(info + 12, 1);
-  put_le16(info + 14, 24);
-  put_le32(info + 20, static_cast<uint32_t>(data_bytes));
+  uint8_t header[kBmpHeaderBytes];
+  fill_bmp24_header(header, image.width, image.height, static_cast<uint32_t>(data_bytes), 0);
 
   auto cannot_write = [path] {
     print_error("Cannot write: %s\n", printable_path(path));

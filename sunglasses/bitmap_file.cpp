@@ -6,6 +6,7 @@
 #include <new>
 
 #include "bmp_limits.h"
+#include "bmp_header.h"
 #include "console.h"
 #include "file_handle.h"
 #include "le_bytes.h"
@@ -74,9 +75,9 @@ BmpImagePtr load_bmp(const char *path) {
   // still there.
   const int64_t row_bytes = 3 * static_cast<int64_t>(width);
   const int32_t padding = row_padding(width);
+  // A stream whose length cannot be told (a pipe) is left to the row reads.
   const int64_t length = file_length(f);
-  if (length < 0 || pixel_offset > static_cast<uint32_t>(LONG_MAX) ||
-      !holds_rows(length - pixel_offset, row_bytes, row_bytes + padding, height)) {
+  if (length >= 0 && !holds_rows(length - pixel_offset, row_bytes, row_bytes + padding, height)) {
     report_truncated_rows();
     return nullptr;
   }
@@ -93,7 +94,7 @@ BmpImagePtr load_bmp(const char *path) {
     return nullptr;
   }
 
-  if (std::fseek(f, static_cast<long>(pixel_offset), SEEK_SET) != 0) {
+  if (!seek_from_start(f, pixel_offset, kBmpHeaderBytes)) {
     report_truncated_rows();
     return nullptr;
   }
@@ -117,19 +118,10 @@ BmpImagePtr load_bmp(const char *path) {
 bool save_bmp(const char *path, const BmpImage &image) {
   const int64_t row_bytes = 3 * static_cast<int64_t>(image.width);
   const int32_t padding = row_padding(image.width);
-  const int64_t pixel_bytes = (row_bytes + padding) * image.height;
 
-  uint8_t header[kFileHeaderBytes + kInfoHeaderBytes] = {};
-  put_le16(header, kBmpSignature);
-  put_le32(header + 2, static_cast<uint32_t>(pixel_bytes + kBmpHeaderBytes));
-  put_le32(header + 10, static_cast<uint32_t>(kBmpHeaderBytes));
-  uint8_t *info = header + kFileHeaderBytes;
-  put_le32(info, kInfoHeaderBytes);
-  put_le32(info + 4, static_cast<uint32_t>(image.width));
-  put_le32(info + 8, static_cast<uint32_t>(image.height));
-  put_le16(info + 12, 1);
-  put_le16(info + 14, 24);
-  // Compression, image size, resolutions and colour counts stay zero.
+  // Image size, resolutions and colour counts stay zero.
+  uint8_t header[kBmpHeaderBytes];
+  fill_bmp24_header(header, image.width, image.height, 0, 0);
 
   FileHandle file = open_file(path, "wb");
   if (!file) {
