@@ -10,8 +10,8 @@
 #include <mutex>
 #include <thread>
 
-#include "plugin_expectations.h"
 #include "hostile_pictures.h"
+#include "plugin_expectations.h"
 #include "quiet_child.h"
 #include "temp_dir.h"
 #include "utf16.h"
@@ -25,15 +25,9 @@ constexpr int kMinRounds = 4, kMaxRounds = 40;
 
 // Four different pictures with a face: the portrait at half size, mirrored,
 // cropped to an odd width, and at a third of its size.
-std::vector<std::vector<uint8_t>> picture_files(const TempDir &dir) {
+std::vector<Picture> pictures() {
   const Picture half = shrunk_portrait(2);
-  std::vector<std::vector<uint8_t>> files;
-  for (const Picture &p : {half, mirrored(half), cropped(half, 10, 5, 221, 280), shrunk_portrait(3)}) {
-    const std::string path = dir.file("picture.bmp");
-    if (!write_picture(path.c_str(), p)) return {};
-    files.push_back(read_file(path));
-  }
-  return files;
+  return {half, mirrored(half), cropped(half, 10, 5, 221, 280), shrunk_portrait(3)};
 }
 
 struct Output {
@@ -64,12 +58,10 @@ std::string race(const std::vector<PluginExpectations> &plugins,
     if (!loaded[p].load(plugin_library(plugins[p].info->library), plugins[p].info->symbol, error))
       return "cannot load " + std::string(plugins[p].info->library) + ": " + error;
   }
-  const std::vector<std::vector<uint8_t>> files = picture_files(dir);
-  if (files.size() != kThreads) return "cannot write the pictures";
   std::vector<std::string> inputs;
-  for (size_t k = 0; k < files.size(); ++k) {
-    inputs.push_back(dir.file("in" + std::to_string(k) + ".bmp"));
-    write_file(inputs.back(), files[k]);
+  for (const Picture &picture : pictures()) {
+    inputs.push_back(dir.file("in" + std::to_string(inputs.size()) + ".bmp"));
+    if (!write_picture(inputs.back().c_str(), picture)) return "cannot write " + inputs.back();
   }
 
   std::map<std::pair<size_t, size_t>, Output> expected;
