@@ -9,9 +9,28 @@ namespace {
 constexpr int32_t kWidth = 480;
 constexpr int32_t kHeight = 600;
 
+// The face is mirror-symmetric about the line between columns 239 and 240;
+// shapes are tested in doubled coordinates so that both halves match pixel
+// for pixel.
+constexpr int kAxis2 = 479;
+constexpr int kFaceRow = 280;    // centre row of the face
+constexpr int kFringeRow = 175;  // first row of skin below the hair
+
 struct Rgb {
   uint8_t r, g, b;
 };
+
+constexpr Rgb kSkin{224, 172, 140};
+constexpr Rgb kHair{60, 40, 30};
+constexpr Rgb kBrow{130, 80, 60};
+constexpr Rgb kSclera{235, 205, 190};
+constexpr Rgb kIris{120, 75, 60};
+constexpr Rgb kNostril{150, 95, 75};
+constexpr Rgb kLips{190, 110, 100};
+constexpr Rgb kNeck{140, 135, 125};
+constexpr Rgb kSweater{40, 50, 90};
+// Faint freckles: a fine regular texture over the skin.
+constexpr Rgb kFreckle{224, 172, 86};
 
 void set(Picture &p, int x, int y, Rgb c) {
   if (x < 0 || y < 0 || x >= p.width || y >= p.height) return;
@@ -21,23 +40,21 @@ void set(Picture &p, int x, int y, Rgb c) {
   px[2] = c.r;
 }
 
-// Inside the axis-aligned ellipse centred on (cx, cy), in integer arithmetic
-// so the picture is the same on every machine.
-bool in_ellipse(int x, int y, int cx, int cy, int rx, int ry) {
-  int64_t dx = x - cx, dy = y - cy;
-  return dx * dx * ry * ry + dy * dy * rx * rx <= int64_t{rx} * rx * ry * ry;
+// Inside the ellipse with doubled centre offsets (dx2, dy2) and doubled
+// semi-axes (rx2, ry2), in integers so the picture is the same everywhere.
+bool in_ellipse2(int64_t dx2, int64_t dy2, int64_t rx2, int64_t ry2) {
+  return dx2 * dx2 * ry2 * ry2 + dy2 * dy2 * rx2 * rx2 <= rx2 * rx2 * ry2 * ry2;
 }
 
-void fill_ellipse(Picture &p, int cx, int cy, int rx, int ry, Rgb c) {
-  for (int y = cy - ry; y <= cy + ry; ++y)
-    for (int x = cx - rx; x <= cx + rx; ++x)
-      if (in_ellipse(x, y, cx, cy, rx, ry)) set(p, x, y, c);
+// A shape centred on the face's axis, or on a point cx2/2 columns from it
+// (mirrored when `mirror` is set), at centre row cy with semi-axes rx, ry.
+bool in_feature(int x, int y, int offset, int cy, int rx, int ry) {
+  int dx2 = (2 * x - kAxis2);
+  if (dx2 < 0) dx2 = -dx2;
+  return in_ellipse2(dx2 - 2 * offset, 2 * (y - cy), 2 * rx, 2 * ry);
 }
 
-void fill_rect(Picture &p, int x0, int y0, int x1, int y1, Rgb c) {
-  for (int y = y0; y < y1; ++y)
-    for (int x = x0; x < x1; ++x) set(p, x, y, c);
-}
+bool in_face(int x, int y) { return in_feature(x, y, 0, kFaceRow, 115, 150); }
 
 } // namespace
 
@@ -47,28 +64,25 @@ Picture make_portrait() {
   p.height = kHeight;
   p.bgr.assign(static_cast<size_t>(kWidth) * kHeight * 3, 0);
 
-  // Cool blue-grey backdrop, lighter towards the top.
-  for (int y = 0; y < kHeight; ++y)
-    for (int x = 0; x < kWidth; ++x)
-      set(p, x, y, Rgb{static_cast<uint8_t>(70 + y / 20), static_cast<uint8_t>(90 + y / 20), 140});
-
-  const int cx = 240, cy = 270;
-  const Rgb skin{224, 172, 140};
-  fill_rect(p, 60, 470, 420, kHeight, Rgb{40, 50, 90});   // shirt
-  fill_rect(p, 200, 380, 280, 480, Rgb{200, 150, 120});   // neck
-  fill_ellipse(p, cx, cy - 40, 118, 120, Rgb{60, 40, 30}); // hair
-  fill_ellipse(p, cx, cy, 100, 130, skin);                 // face
-  fill_rect(p, cx - 100, cy - 150, cx + 101, cy - 95, Rgb{60, 40, 30}); // fringe
-
-  for (int side : {-1, 1}) {
-    int ex = cx + side * 42, ey = cy - 35;
-    fill_rect(p, ex - 20, ey - 24, ex + 21, ey - 18, Rgb{110, 75, 55}); // brow
-    fill_ellipse(p, ex, ey, 18, 9, Rgb{240, 240, 235});                  // white
-    fill_ellipse(p, ex, ey, 8, 8, Rgb{60, 80, 120});                     // iris
-    fill_ellipse(p, ex, ey, 4, 4, Rgb{15, 15, 20});                      // pupil
+  for (int y = 0; y < kHeight; ++y) {
+    for (int x = 0; x < kWidth; ++x) {
+      // Blue-grey backdrop, lighter towards the bottom.
+      Rgb c{static_cast<uint8_t>(70 + y / 20), static_cast<uint8_t>(90 + y / 20), 140};
+      if (y >= 380 && in_feature(x, y, 0, 380, 46, 200)) c = kNeck;
+      if (y >= 445 && in_feature(x, y, 0, 640, 230, 200)) c = kSweater;
+      if (in_feature(x, y, 0, 250, 135, 140) && y < 380) c = kHair;
+      if (in_face(x, y)) {
+        c = y < kFringeRow ? kHair : kSkin;
+        if (in_feature(x, y, 46, 232, 24, 4)) c = kBrow;
+        if (in_feature(x, y, 46, 250, 22, 10)) c = kSclera;
+        if (in_feature(x, y, 46, 250, 9, 9)) c = kIris;
+        if (in_feature(x, y, 9, 330, 6, 4)) c = kNostril;
+        if (in_feature(x, y, 0, 380, 34, 9)) c = kLips;
+        if (y >= kFringeRow && x % 5 == 0 && y % 6 == 0) c = kFreckle;
+      }
+      set(p, x, y, c);
+    }
   }
-  fill_ellipse(p, cx, cy + 30, 12, 6, Rgb{190, 135, 110}); // nose shadow
-  fill_ellipse(p, cx, cy + 70, 34, 8, Rgb{170, 70, 70});   // mouth
   return p;
 }
 

@@ -1,0 +1,200 @@
+#include "bitmap_file.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <new>
+
+#if !defined(_WIN32)
+#include <sys/mman.h>
+#include <sys/types.h>
+#endif
+
+#include "bmp_limits.h"
+#include "console.h"
+#include "file_handle.h"
+#include "le_bytes.h"
+
+namespace tavrin::beard {
+
+namespace {
+
+constexpr int32_t kMaxDimension = 65535;
+constexpr uint32_t kMinInfoHeader = 40;
+
+const char *shown(const char *path) { return path != nullptr ? path : "(null)"; }
+
+// A stream that cannot seek (a pipe, say) stays where the header ended and the
+// rows are read from there.
+void seek_to(std::FILE *file, int64_t offset) {
+#if defined(_WIN32)
+  (void)_fseeki64(file, offset, SEEK_SET);
+#else
+  (void)fseeko(file, static_cast<off_t>(offset), SEEK_SET);
+#endif
+}
+
+// Large pixel buffers ask for huge pages where the system offers them: filling
+// fresh memory 4 KiB page by page costs about as much as reading the file.
+// The hint changes no byte; where it is refused the buffer is just slower.
+uint8_t *allocate_pixels(size_t bytes) {
+#if defined(MADV_HUGEPAGE)
+  constexpr size_t kHugePage = size_t{2} << 20;
+  if (bytes >= 2 * kHugePage) {
+    void *memory = nullptr;
+    if (posix_memalign(&memory, kHugePage, bytes) != 0) return nullptr;
+    (void)madvise(memory, bytes, MADV_HUGEPAGE);
+    return static_cast<uint8_t *>(memory);
+  }
+#endif
+  return static_cast<uint8_t *>(std::malloc(bytes));
+}
+
+} // namespace
+
+void free_bmp(BmpImage *image) {
+  if (image == nullptr) return;
+  std::free(image->pixels);
+  std::free(image);
+}
+
+uint16_t read_u16le(std::FILE *file) {
+  int b0 = std::getc(file);
+  int b1 = std::getc(file);
+  return static_cast<uint16_t>(b0 | (b1 * 256));
+}
+
+uint32_t read_u32le(std::FILE *file) {
+  uint32_t value = 0;
+  for (int shift = 0; shift < 32; shift += 8)
+    value |= static_cast<uint32_t>(std::getc(file)) << shift; // -1 sets every higher bit
+  return value;
+}
+
+BmpHandle load_bmp(const char *path) {
+  FileHandle file = open_file(path, "rb");
+  if (!file) {
+    print_error("%s: cannot open file\n", shown(path));
+    return nullptr;
+  }
+  std::FILE *f = file.get();
+
+  if (std::getc(f) != 'B' || std::getc(f) != 'M') {
+    print_error("%s: not a BMP file\n", path);
+    return nullptr;
+  }
+  (void)read_u32le(f); // file size
+  (void)read_u16le(f); // reserved
+  (void)read_u16le(f); // reserved
+  const uint32_t offset = read_u32le(f);
+  if (read_u32le(f) < kMinInfoHeader) {
+    print_error("%s: old-style DIB header not supported\n", path);
+    return nullptr;
+  }
+  const int32_t width = static_cast<int32_t>(read_u32le(f));
+  int32_t height = static_cast<int32_t>(read_u32le(f));
+  (void)read_u16le(f); // planes
+  const uint16_t bits = read_u16le(f);
+  const uint32_t compression = read_u32le(f);
+  if (bits != 24) {
+    print_error("%s: only 24-bit BMP is supported (got %d-bit)\n", path, bits);
+    return nullptr;
+  }
+  if (compression != 0) {
+    print_error("%s: compressed BMP is not supported\n", path);
+    return nullptr;
+  }
+  const bool top_down = height < 0;
+  // INT_MIN has no positive counterpart; it stays negative and is refused below.
+  if (top_down && height != INT32_MIN) height = -height;
+  if (width <= 0 || height <= 0 || width > kMaxDimension || height > kMaxDimension) {
+    print_error("%s: implausible image dimensions %dx%d\n", path, width, height);
+    return nullptr;
+  }
+
+  // Refuse a header that promises more rows than the file holds before the
+  // pixel buffer is allocated, with the line the row loop would give.
+  const int64_t stride = bmp_stride(width, 3);
+  const int64_t length = file_length(f);
+  if (length >= 0) {
+    const int64_t available = length > offset ? length - offset : 0;
+    if (available / stride < height) {
+      print_error("%s: unexpected end of file at row %d\n", path,
+                  static_cast<int>(available / stride));
+      return nullptr;
+    }
+  }
+
+  BmpHandle image(static_cast<BmpImage *>(std::malloc(sizeof(BmpImage))));
+  if (!image) return nullptr;
+  *image = BmpImage{width, height, nullptr};
+  const uint64_t bytes = static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * 3;
+  if (bytes > SIZE_MAX) return nullptr;
+  image->pixels = allocate_pixels(static_cast<size_t>(bytes));
+  if (image->pixels == nullptr) return nullptr;
+
+  seek_to(f, offset);
+  const size_t row_bytes = static_cast<size_t>(width) * 3;
+  const size_t pad = static_cast<size_t>(stride) - row_bytes;
+  uint8_t padding[3];
+  for (int32_t i = 0; i < height; ++i) {
+    const int32_t y = top_down ? i : height - 1 - i;
+    uint8_t *row = image->pixels + static_cast<size_t>(y) * row_bytes;
+    if (std::fread(row, 1, row_bytes, f) != row_bytes || std::fread(padding, 1, pad, f) != pad) {
+      print_error("%s: unexpected end of file at row %d\n", path, i);
+      return nullptr;
+    }
+  }
+  return image;
+}
+
+bool save_bmp(const char *path, const BmpImage &image) {
+  FileHandle file = open_file(path, "wb");
+  if (!file) {
+    print_error("%s: cannot write file\n", shown(path));
+    return false;
+  }
+  const size_t row_bytes = static_cast<size_t>(image.width) * 3;
+  const size_t pad = (4 - row_bytes % 4) % 4;
+  const size_t stride = row_bytes + pad;
+  // The size field is 32 bits wide; the largest pictures wrap around in it.
+  const uint64_t file_size = static_cast<uint64_t>(stride) * static_cast<uint32_t>(image.height) + 54;
+
+  uint8_t header[54] = {};
+  header[0] = 'B';
+  header[1] = 'M';
+  put_le32(header + 2, static_cast<uint32_t>(file_size));
+  put_le32(header + 10, 54);
+  put_le32(header + 14, 40);
+  put_le32(header + 18, static_cast<uint32_t>(image.width));
+  put_le32(header + 22, static_cast<uint32_t>(image.height));
+  put_le16(header + 26, 1);
+  put_le16(header + 28, 24);
+  put_le32(header + 38, 2835);
+  put_le32(header + 42, 2835);
+  std::FILE *f = file.get();
+  bool written = std::fwrite(header, 1, sizeof header, f) == sizeof header;
+
+  // Rows without padding go straight from the picture; others through one
+  // buffer whose zero padding is written with the row.
+  std::unique_ptr<uint8_t[]> buffer;
+  if (pad != 0) {
+    buffer.reset(new (std::nothrow) uint8_t[stride]());
+    if (!buffer) return false;
+  }
+  for (int32_t y = image.height - 1; written && y >= 0; --y) {
+    const uint8_t *row = image.pixels + static_cast<size_t>(y) * row_bytes;
+    if (buffer) {
+      std::copy(row, row + row_bytes, buffer.get());
+      row = buffer.get();
+    }
+    written = std::fwrite(row, 1, stride, f) == stride;
+  }
+  if (!close_file(file) || !written) {
+    print_error("%s: cannot write file\n", path);
+    return false;
+  }
+  return true;
+}
+
+} // namespace tavrin::beard

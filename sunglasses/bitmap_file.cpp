@@ -1,0 +1,144 @@
+#include "bitmap_file.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+#include "bmp_limits.h"
+#include "console.h"
+#include "file_handle.h"
+#include "le_bytes.h"
+
+namespace tavrin::sunglasses {
+
+namespace {
+
+constexpr uint16_t kBmpSignature = 0x4D42; // "BM"
+constexpr size_t kFileHeaderBytes = 14;
+constexpr size_t kInfoHeaderBytes = 40;
+
+// One line for every way the pixel rows can run out, whether the file's
+// length gives it away up front or a read comes back short.
+void report_truncated_rows() { print_error("Truncated BMP pixel data.\n"); }
+
+} // namespace
+
+void free_bmp(BmpImage *image) {
+  if (image == nullptr) return;
+  std::free(image->pixels);
+  delete image;
+}
+
+BmpImagePtr load_bmp(const char *path) {
+  FileHandle file = open_file(path, "rb");
+  if (!file) {
+    print_error("Cannot open %s\n", path);
+    return nullptr;
+  }
+  std::FILE *f = file.get();
+
+  uint8_t header[kFileHeaderBytes + kInfoHeaderBytes];
+  if (std::fread(header, 1, kFileHeaderBytes, f) != kFileHeaderBytes ||
+      std::fread(header + kFileHeaderBytes, 1, kInfoHeaderBytes, f) != kInfoHeaderBytes) {
+    print_error("Truncated BMP header.\n");
+    return nullptr;
+  }
+  const uint8_t *info = header + kFileHeaderBytes;
+  if (get_le16(header) != kBmpSignature || get_le16(info + 14) != 24 || get_le32(info + 16) != 0) {
+    print_error("Only uncompressed 24-bit BMP supported.\n");
+    return nullptr;
+  }
+
+  const uint32_t pixel_offset = get_le32(header + 10);
+  const int32_t width = get_le32s(info + 4);
+  const int32_t stored_height = get_le32s(info + 8);
+  // INT32_MIN has no positive counterpart, so it cannot be a row count.
+  if (width <= 0 || stored_height == 0 || stored_height == INT32_MIN) {
+    print_error("Unsupported BMP size %d x %d.\n", width, stored_height);
+    return nullptr;
+  }
+  const bool top_down = stored_height < 0;
+  const int32_t height = top_down ? -stored_height : stored_height;
+  // The saved copy has to carry its size in a 32-bit header field.
+  if (!bmp24_file_fits(width, height)) {
+    print_error("BMP too large: %d x %d.\n", width, height);
+    return nullptr;
+  }
+
+  // Only the last row may lack its padding: every pixel is still there.
+  const int64_t row_bytes = 3 * static_cast<int64_t>(width);
+  const int32_t padding = row_padding(width);
+  const int64_t needed =
+      static_cast<int64_t>(pixel_offset) + (row_bytes + padding) * (height - 1) + row_bytes;
+  const int64_t length = file_length(f);
+  if (length < 0 || length < needed || pixel_offset > static_cast<uint32_t>(LONG_MAX)) {
+    report_truncated_rows();
+    return nullptr;
+  }
+
+  BmpImagePtr image(new (std::nothrow) BmpImage{width, height, nullptr});
+  if (image) image->pixels = static_cast<uint8_t *>(std::malloc(static_cast<size_t>(row_bytes) * height));
+  if (!image || image->pixels == nullptr) {
+    print_error("Not enough memory for a %d x %d image.\n", width, height);
+    return nullptr;
+  }
+
+  if (std::fseek(f, static_cast<long>(pixel_offset), SEEK_SET) != 0) {
+    report_truncated_rows();
+    return nullptr;
+  }
+  uint8_t scratch[3];
+  for (int32_t r = 0; r < height; ++r) {
+    const int32_t y = top_down ? r : height - 1 - r;
+    uint8_t *row = image->pixels + static_cast<size_t>(y) * static_cast<size_t>(row_bytes);
+    if (std::fread(row, 1, static_cast<size_t>(row_bytes), f) != static_cast<size_t>(row_bytes)) {
+      report_truncated_rows();
+      return nullptr;
+    }
+    if (padding != 0 && std::fread(scratch, 1, padding, f) != static_cast<size_t>(padding) &&
+        r != height - 1) {
+      report_truncated_rows();
+      return nullptr;
+    }
+  }
+  return image;
+}
+
+bool save_bmp(const char *path, const BmpImage &image) {
+  const int64_t row_bytes = 3 * static_cast<int64_t>(image.width);
+  const int32_t padding = row_padding(image.width);
+  const int64_t pixel_bytes = (row_bytes + padding) * image.height;
+
+  uint8_t header[kFileHeaderBytes + kInfoHeaderBytes] = {};
+  put_le16(header, kBmpSignature);
+  put_le32(header + 2, static_cast<uint32_t>(pixel_bytes + kBmpHeaderBytes));
+  put_le32(header + 10, static_cast<uint32_t>(kBmpHeaderBytes));
+  uint8_t *info = header + kFileHeaderBytes;
+  put_le32(info, kInfoHeaderBytes);
+  put_le32(info + 4, static_cast<uint32_t>(image.width));
+  put_le32(info + 8, static_cast<uint32_t>(image.height));
+  put_le16(info + 12, 1);
+  put_le16(info + 14, 24);
+  // Compression, image size, resolutions and colour counts stay zero.
+
+  FileHandle file = open_file(path, "wb");
+  if (!file) {
+    print_error("Cannot write %s\n", path);
+    return false;
+  }
+  std::FILE *f = file.get();
+  static const uint8_t zeros[3] = {};
+  bool ok = std::fwrite(header, 1, sizeof header, f) == sizeof header;
+  for (int32_t y = image.height - 1; ok && y >= 0; --y) {
+    const uint8_t *row = image.pixels + static_cast<size_t>(y) * static_cast<size_t>(row_bytes);
+    ok = std::fwrite(row, 1, static_cast<size_t>(row_bytes), f) == static_cast<size_t>(row_bytes) &&
+         (padding == 0 || std::fwrite(zeros, 1, padding, f) == static_cast<size_t>(padding));
+  }
+  // Buffered bytes reach the file only on close, so its result counts too.
+  ok = close_file(file) && ok;
+  if (!ok) print_error("Cannot write %s\n", path);
+  return ok;
+}
+
+} // namespace tavrin::sunglasses

@@ -1,0 +1,174 @@
+#include "eye_detection.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "eye_maps.h"
+
+namespace tavrin::sunglasses {
+
+namespace {
+
+// A share of `value` in percent, truncated toward zero, without overflow.
+int32_t percent(int32_t value, int32_t share) {
+  return static_cast<int32_t>(int64_t{value} * share / 100);
+}
+
+} // namespace
+
+SearchFrame search_frame(FaceRect face) {
+  SearchFrame f;
+  f.face = face;
+  f.y_top = face.y + percent(face.height, 18);
+  f.y_bot = face.y + percent(face.height, 52);
+  f.x_mid = face.x + face.width / 2;
+  f.min_w = std::max(percent(face.width, 10), 4);
+  f.max_w = std::max(percent(face.width, 28), f.min_w + 2);
+  f.dy_min = percent(face.height, -8);
+  f.dy_max = percent(face.height, 8);
+  return f;
+}
+
+PassPlan coarse_pass_plan(const SearchFrame &f) {
+  PassPlan p;
+  p.w_first = f.min_w;
+  p.w_last = f.max_w;
+  p.w_step = (f.max_w - f.min_w) / 6 + 1;
+  p.fine = false;
+  p.x_first = f.face.x;
+  p.x_end = f.x_mid;
+  p.rx_first = f.x_mid - f.face.width / 8;
+  p.rx_end = f.face.x + f.face.width;
+  p.y_first = f.y_top;
+  p.y_end = f.y_bot;
+  return p;
+}
+
+PassPlan fine_pass_plan(const SearchFrame &f, const EyeRecord &left, const EyeRecord &right) {
+  const int32_t o = f.face.width / 10;
+  PassPlan p;
+  p.w_first = std::max(2 * left.half_w - o / 2, 4);
+  p.w_last = 2 * left.half_w + o / 2;
+  p.w_step = 1;
+  p.fine = true;
+  p.x_first = left.cx - left.half_w - o;
+  p.x_end = left.cx - left.half_w + o;
+  p.rx_first = right.cx - right.half_w - o;
+  p.rx_end = right.cx - right.half_w + o;
+  p.y_first = std::max(f.y_top, left.cy - o);
+  p.y_end = std::min(f.y_bot, left.cy + o);
+  return p;
+}
+
+int32_t eye_window_height(int32_t w) { return std::max(percent(w, 45), 3); }
+
+int32_t position_step(const PassPlan &plan, int32_t w) { return plan.fine ? 1 : std::max(w / 4, 1); }
+
+void scan_pass(const ScoreTables &t, const SearchFrame &f, const PassPlan &p, EyePair &best) {
+  const int32_t W = t.width, H = t.height;
+  const double fw = f.face.width, fh = f.face.height;
+  auto score = [&](int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
+    return window_score(t.gray, t.gray_square, t.eye, W, x0, y0, x1, y1);
+  };
+  for (int32_t w = p.w_first; w <= p.w_last; w += p.w_step) {
+    const int32_t h = eye_window_height(w);
+    const int32_t s = position_step(p, w);
+    const double half = w * 0.5;
+    for (int32_t y = p.y_first; y <= p.y_end - h; y += s) {
+      for (int32_t x = p.x_first; x <= p.x_end - w; x += s) {
+        // Columns left of the picture occur only in the fine pass.
+        if (x < 0 || x + w - 1 >= W || y + h - 1 >= H) continue;
+        const double left_score = score(x, y, x + w - 1, y + h - 1);
+        for (int32_t rx = p.rx_first; rx <= p.rx_end - w; rx += s) {
+          for (int32_t dy = f.dy_min; dy <= f.dy_max; dy += s) {
+            const int32_t ry = y + dy;
+            if (rx + w - 1 >= W || ry + h - 1 >= H || ry < 0) continue;
+            const double q = ((rx + half) - (x + half)) / fw;
+            if (!(0.25 <= q && q <= 0.6)) continue;
+            const double right_score = score(rx, ry, rx + w - 1, ry + h - 1);
+            const double total = ((1 + 3.0 * std::abs(dy) / fh) * (1 + 2 * std::fabs(q - 0.4))) *
+                                 (right_score + left_score);
+            if (total < best.total) {
+              best.found = true;
+              best.total = total;
+              best.left = EyeRecord{x + w / 2, y + h / 2, w / 2, h / 2, left_score};
+              best.right = EyeRecord{rx + w / 2, ry + h / 2, w / 2, h / 2, right_score};
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
+EyePair search_eye_pair_plain(const ScoreTables &tables, FaceRect face) {
+  const SearchFrame frame = search_frame(face);
+  EyePair best;
+  scan_pass(tables, frame, coarse_pass_plan(frame), best);
+  if (!best.found) return best;
+  // The best total carries over: the fine pass must beat the coarse winner.
+  scan_pass(tables, frame, fine_pass_plan(frame, best.left, best.right), best);
+  return best;
+}
+
+EyePair find_eye_pair(const ScoreTables &tables, FaceRect face) {
+  return search_eye_pair_plain(tables, face);
+}
+
+PixelPosition refine_eye_center(const uint8_t *gray, int32_t width, int32_t height, int32_t cx,
+                                int32_t cy, int32_t radius) {
+  const int32_t k = std::max(radius / 3, 2);
+  const int64_t side = 2 * int64_t{k} + 1;
+  const double area = static_cast<double>(side * side);
+  double best_mean = 1e30;
+  PixelPosition best{cx, cy};
+  for (int32_t y = cy - radius; y <= cy + radius; ++y) {
+    if (y < k || y >= height - k) continue;
+    for (int32_t x = cx - radius; x <= cx + radius; ++x) {
+      if (x < k || x >= width - k) continue;
+      int64_t sum = 0;
+      for (int32_t py = y - k; py <= y + k; ++py) {
+        const uint8_t *row = gray + static_cast<size_t>(py) * width;
+        for (int32_t px = x - k; px <= x + k; ++px) sum += row[px];
+      }
+      const double mean = static_cast<double>(sum) / area;
+      if (mean < best_mean) {
+        best_mean = mean;
+        best = PixelPosition{x, y};
+      }
+    }
+  }
+  return best;
+}
+
+EyeDetection detect_eyes(const BmpImage &image, const uint8_t *gray, const int64_t *gray_table,
+                         FaceRect face, EyeRecord *left, EyeRecord *right) {
+  const int32_t W = image.width, H = image.height;
+  SumTable gray_square = build_square_integral(gray, W, H);
+  SumTable eye_table;
+  if (gray_square) {
+    // Only the table of the eye map is read later.
+    ByteMap eye_map = make_eye_map(image);
+    if (eye_map) eye_table = build_integral(eye_map.get(), W, H);
+  }
+  if (!eye_table) return EyeDetection::kOutOfMemory;
+
+  const ScoreTables tables{gray_table, gray_square.get(), eye_table.get(), W, H};
+  EyePair pair = find_eye_pair(tables, face);
+  if (!pair.found) return EyeDetection::kNotFound;
+
+  // The left eye's half width sets the search radius of both eyes.
+  const int32_t radius = std::max(pair.left.half_w, 3);
+  const PixelPosition l = refine_eye_center(gray, W, H, pair.left.cx, pair.left.cy, radius);
+  const PixelPosition r = refine_eye_center(gray, W, H, pair.right.cx, pair.right.cy, radius);
+  pair.left.cx = l.x;
+  pair.left.cy = l.y;
+  pair.right.cx = r.x;
+  pair.right.cy = r.y;
+  *left = pair.left;
+  *right = pair.right;
+  return EyeDetection::kFound;
+}
+
+} // namespace tavrin::sunglasses

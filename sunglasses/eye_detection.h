@@ -1,0 +1,96 @@
+// Finding the two eyes inside the face rectangle: a coarse and a fine search
+// over pairs of windows, then each centre moved to the darkest patch near it.
+#pragma once
+
+#include <cstdint>
+
+#include "overlay_types.h"
+
+namespace tavrin::sunglasses {
+
+struct EyeRecord {
+  int32_t cx;     // centre column
+  int32_t cy;     // centre row, from the top
+  int32_t half_w; // half the winning window's width
+  int32_t half_h; // half the winning window's height
+  double score;   // window score of the winning window (lower is better)
+};
+
+// The tables a window is scored on, all `width` x `height` elements.
+struct ScoreTables {
+  const int64_t *gray;
+  const int64_t *gray_square;
+  const int64_t *eye;
+  int32_t width;
+  int32_t height;
+};
+
+// The best pair seen so far; `total` is the penalised sum of both scores.
+struct EyePair {
+  bool found = false;
+  double total = 1e30;
+  EyeRecord left{};
+  EyeRecord right{};
+};
+
+// Bounds both passes take from the face rectangle.
+struct SearchFrame {
+  FaceRect face;
+  int32_t y_top, y_bot; // band of rows the left window may occupy
+  int32_t x_mid;        // middle column of the face
+  int32_t min_w, max_w; // coarse window widths
+  int32_t dy_min, dy_max; // vertical offset of the right window
+};
+
+// Ranges of one pass. For a window of width w and height h the left window
+// starts at columns x_first .. x_end - w and rows y_first .. y_end - h, the
+// right one at columns rx_first .. rx_end - w.
+struct PassPlan {
+  int32_t w_first, w_last, w_step;
+  bool fine; // positions move one pixel at a time instead of w / 4
+  int32_t x_first, x_end;
+  int32_t rx_first, rx_end;
+  int32_t y_first, y_end;
+};
+
+SearchFrame search_frame(FaceRect face);
+PassPlan coarse_pass_plan(const SearchFrame &frame);
+// The fine pass looks around the coarse winner as it stood before the pass.
+PassPlan fine_pass_plan(const SearchFrame &frame, const EyeRecord &left, const EyeRecord &right);
+
+// Height of an eye window of width w.
+int32_t eye_window_height(int32_t w);
+
+// How far positions move between windows of width w in a pass.
+int32_t position_step(const PassPlan &plan, int32_t w);
+
+// Scores every pair of one pass, in scan order, keeping `best` up to date:
+// a pair replaces it only with a strictly lower total.
+void scan_pass(const ScoreTables &tables, const SearchFrame &frame, const PassPlan &plan,
+               EyePair &best);
+
+// The exact search, every combination of both passes scored one by one. Any
+// faster search must return the same pair.
+EyePair search_eye_pair_plain(const ScoreTables &tables, FaceRect face);
+
+// The search detect_eyes runs.
+EyePair find_eye_pair(const ScoreTables &tables, FaceRect face);
+
+struct PixelPosition {
+  int32_t x;
+  int32_t y;
+};
+
+// Centre of the darkest (2k+1)-square patch within `radius` of (cx, cy), with
+// k = radius / 3 (at least 2) and the patch wholly inside the picture; the
+// centre itself when no patch qualifies.
+PixelPosition refine_eye_center(const uint8_t *gray, int32_t width, int32_t height, int32_t cx,
+                                int32_t cy, int32_t radius);
+
+enum class EyeDetection { kNotFound, kFound, kOutOfMemory };
+
+// Fills `left` (smaller column) and `right` only when a pair was found.
+EyeDetection detect_eyes(const BmpImage &image, const uint8_t *gray, const int64_t *gray_table,
+                         FaceRect face, EyeRecord *left, EyeRecord *right);
+
+} // namespace tavrin::sunglasses

@@ -1,0 +1,98 @@
+#include "face_region.h"
+
+#include <algorithm>
+#include <array>
+
+namespace tavrin::sunglasses {
+
+namespace {
+
+// Cells are width/12 by height/12 pixels (at least 1), so a grid side has at
+// most 12 + 11 cells: a picture 23 pixels wide gets 23 cells of one pixel.
+constexpr int kMaxGridSide = 23;
+
+int32_t cell_size(int32_t extent) { return std::max<int32_t>(extent / 12, 1); }
+
+} // namespace
+
+bool is_skin_pixel(uint8_t blue, uint8_t green, uint8_t red) {
+  const int r = red, g = green, b = blue;
+  const int spread = std::max({r, g, b}) - std::min({r, g, b});
+  if (r > 95 && g > 40 && b > 20 && r > g && r > b && r - g > 15 && r - b > 15 && spread > 15 &&
+      spread < 170)
+    return true;
+  if (!(r > 60 && g > 30 && b > 15 && r > b)) return false;
+  // Shares are products with one reciprocal, not three quotients.
+  const double k = 1.0 / (static_cast<double>(r + g + b) + 1.0);
+  const double red_share = r * k;
+  const double green_share = g * k;
+  return red_share > 0.35 && red_share < 0.55 && green_share > 0.2 && green_share < 0.4;
+}
+
+FaceRect fallback_face_region(int32_t width, int32_t height) {
+  return FaceRect{width / 6, height / 8, static_cast<int32_t>((2 * int64_t{width}) / 3),
+                  static_cast<int32_t>((3 * int64_t{height}) / 4)};
+}
+
+FaceRect detect_face_region(const BmpImage &image) {
+  const int32_t width = image.width, height = image.height;
+  const int32_t cell_w = cell_size(width), cell_h = cell_size(height);
+  const int32_t grid_w = static_cast<int32_t>((int64_t{width} + cell_w - 1) / cell_w);
+  const int32_t grid_h = static_cast<int32_t>((int64_t{height} + cell_h - 1) / cell_h);
+  std::array<int32_t, kMaxGridSide * kMaxGridSide> grid{};
+
+  const uint8_t *px = image.pixels;
+  for (int32_t y = 0; y < height; ++y) {
+    int32_t *grid_row = grid.data() + (y / cell_h) * grid_w;
+    for (int32_t x = 0; x < width; ++x, px += 3)
+      if (is_skin_pixel(px[0], px[1], px[2])) ++grid_row[x / cell_w];
+  }
+
+  int64_t best_sum = 0;
+  int32_t best_row = grid_h / 3, best_col = grid_w / 2;
+  for (int32_t i = 1; i <= grid_h - 2; ++i) {
+    for (int32_t j = 1; j <= grid_w - 2; ++j) {
+      int64_t sum = 0;
+      for (int32_t di = -1; di <= 1; ++di)
+        for (int32_t dj = -1; dj <= 1; ++dj) sum += grid[(i + di) * grid_w + j + dj];
+      if (sum > best_sum) {
+        best_sum = sum;
+        best_row = i;
+        best_col = j;
+      }
+    }
+  }
+  if (best_sum < (9 * int64_t{cell_w} * cell_h) / 8) return fallback_face_region(width, height);
+
+  // Seven cells each way, centred on the best cell.
+  const int32_t x0 = static_cast<int32_t>(std::max<int64_t>((int64_t{best_col} - 3) * cell_w, 0));
+  const int32_t y0 = static_cast<int32_t>(std::max<int64_t>((int64_t{best_row} - 3) * cell_h, 0));
+  const int32_t x1 = static_cast<int32_t>(std::min<int64_t>((int64_t{best_col} + 4) * cell_w, width));
+  const int32_t y1 = static_cast<int32_t>(std::min<int64_t>((int64_t{best_row} + 4) * cell_h, height));
+
+  int64_t count = 0;
+  int32_t min_x = x1, max_x = x0, min_y = y1, max_y = y0;
+  for (int32_t y = y0; y < y1; ++y) {
+    const uint8_t *row = image.pixels + (static_cast<size_t>(y) * width) * 3;
+    for (int32_t x = x0; x < x1; ++x) {
+      const uint8_t *p = row + static_cast<size_t>(x) * 3;
+      if (!is_skin_pixel(p[0], p[1], p[2])) continue;
+      ++count;
+      min_x = std::min(min_x, x);
+      max_x = std::max(max_x, x);
+      min_y = std::min(min_y, y);
+      max_y = std::max(max_y, y);
+    }
+  }
+  if (count <= 10) return fallback_face_region(width, height);
+
+  const int32_t m = (max_x - min_x) / 8;
+  FaceRect face;
+  face.x = std::max(min_x - m, 0);
+  face.y = std::max(min_y - m, 0);
+  face.width = int64_t{max_x} + m > width ? width - face.x : max_x + m - face.x;
+  face.height = int64_t{max_y} + m > height ? height - face.y : max_y + m - face.y;
+  return face;
+}
+
+} // namespace tavrin::sunglasses

@@ -1,0 +1,98 @@
+#include <gtest/gtest.h>
+
+#include "face_region.h"
+#include "fixtures.h"
+
+namespace tavrin::sunglasses {
+namespace {
+
+using test::ImageBuffer;
+using test::Rgb;
+using test::TestPicture;
+
+constexpr Rgb kNotSkin{40, 60, 200};
+
+bool skin(Rgb c) { return is_skin_pixel(c.b, c.g, c.r); }
+
+FaceRect face_of(const TestPicture &picture) {
+  ImageBuffer buffer(picture);
+  return detect_face_region(buffer.image);
+}
+
+// A picture of `kNotSkin` with skin wherever `is_skin(x, y)` holds.
+template <typename Pred>
+TestPicture skin_where(int width, int height, Pred is_skin) {
+  return tavrin::test::make_picture(width, height, [&](int x, int y) {
+    return is_skin(x, y) ? test::kSkin : kNotSkin;
+  });
+}
+
+TEST(SkinRule, KnownColours) {
+  EXPECT_TRUE(skin({200, 150, 120}));  // rule A
+  EXPECT_TRUE(skin({90, 70, 50}));     // rule B: red share 90/211, green 70/211
+  EXPECT_FALSE(skin({250, 60, 40}));   // spread 210, red share 0.71
+  EXPECT_TRUE(skin({96, 41, 21}));     // rule A at its lower bounds
+  EXPECT_FALSE(skin({95, 41, 21}));    // not A; red share 0.60 is too much for B
+  EXPECT_FALSE(skin({200, 150, 200})); // red must exceed blue in both rules
+  EXPECT_TRUE(skin({61, 60, 40}));     // B: 61/162 = 0.377, 60/162 = 0.370
+  EXPECT_FALSE(skin({61, 30, 40}));    // B needs green above 30
+  EXPECT_FALSE(skin({60, 50, 40}));    // B needs red above 60
+  EXPECT_FALSE(skin({255, 255, 255}));
+  EXPECT_FALSE(skin({0, 0, 0}));
+}
+
+TEST(FaceRegion, NoSkinGivesTheFallback) {
+  EXPECT_EQ(face_of(tavrin::test::make_picture(120, 96, kNotSkin)), (FaceRect{20, 12, 80, 72}));
+  EXPECT_EQ(fallback_face_region(7, 5), (FaceRect{1, 0, 4, 3}));
+}
+
+TEST(FaceRegion, GridsWithoutAFullBlockGiveTheFallback) {
+  // Two columns of one-pixel cells: no 3x3 block fits, however much skin.
+  EXPECT_EQ(face_of(skin_where(2, 40, [](int, int) { return true; })), (FaceRect{0, 5, 1, 30}));
+  EXPECT_EQ(face_of(skin_where(40, 2, [](int, int) { return true; })), (FaceRect{6, 0, 26, 1}));
+}
+
+TEST(FaceRegion, SmallPicturesUseOnePixelCells) {
+  // 10x10 skin: every block holds 9, the first one (row 1, column 1) wins,
+  // and the search window covers columns and rows 0..4.
+  EXPECT_EQ(face_of(skin_where(10, 10, [](int, int) { return true; })), (FaceRect{0, 0, 4, 4}));
+}
+
+TEST(FaceRegion, ElevenSkinPixelsAreNeededForABox) {
+  // 12x12, one-pixel cells: a 3x3 patch centred on (5, 5) plus one pixel at
+  // (3, 3) is 10 skin pixels in the window of columns and rows 2..8.
+  auto ten = [](int x, int y) { return (x >= 4 && x <= 6 && y >= 4 && y <= 6) || (x == 3 && y == 3); };
+  EXPECT_EQ(face_of(skin_where(12, 12, ten)), (FaceRect{2, 1, 8, 9}));
+  auto eleven = [&](int x, int y) { return ten(x, y) || (x == 8 && y == 8); };
+  EXPECT_EQ(face_of(skin_where(12, 12, eleven)), (FaceRect{3, 3, 5, 5}));
+}
+
+TEST(FaceRegion, EqualBlocksUpperThenLeftWins) {
+  // 48x48 in 4x4 cells; each blob fills exactly one 3x3 block of cells.
+  auto blob = [](int x, int y, int row, int col) {
+    return y >= (row - 1) * 4 && y < (row + 2) * 4 && x >= (col - 1) * 4 && x < (col + 2) * 4;
+  };
+  // Upper blob on the right against lower blob on the left: the upper wins.
+  EXPECT_EQ(face_of(skin_where(48, 48, [&](int x, int y) { return blob(x, y, 3, 8) || blob(x, y, 8, 2); })),
+            (FaceRect{27, 7, 13, 13}));
+  // Same cell row: the left one wins.
+  EXPECT_EQ(face_of(skin_where(48, 48, [&](int x, int y) { return blob(x, y, 5, 2) || blob(x, y, 5, 9); })),
+            (FaceRect{3, 15, 13, 13}));
+}
+
+TEST(FaceRegion, MarginStopsAtThePictureEdges) {
+  // Skin in the bottom-right corner: the box plus margin passes both edges.
+  const FaceRect corner = face_of(skin_where(48, 48, [](int x, int y) { return x >= 30 && y >= 30; }));
+  EXPECT_EQ(corner, (FaceRect{28, 28, 20, 20}));
+  // Skin from the top-left corner: the margin would start left of column 0.
+  const FaceRect origin = face_of(skin_where(48, 48, [](int x, int y) { return x < 18 && y < 18; }));
+  EXPECT_EQ(origin.x, 0);
+  EXPECT_EQ(origin.y, 0);
+}
+
+TEST(FaceRegion, FindsTheFixtureFace) {
+  EXPECT_EQ(face_of(test::make_face_picture()), (FaceRect{8, 30, 61, 74}));
+}
+
+} // namespace
+} // namespace tavrin::sunglasses
