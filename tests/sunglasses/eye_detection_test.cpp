@@ -213,7 +213,7 @@ TEST(EyeSearch, FixturePasses) {
   expect_record(coarse.right, 66, 50, 3, 1);
 
   EyeRecord left{-1, -1, -1, -1, -1}, right = left;
-  ASSERT_EQ(detect_eyes(image, gray.get(), g.get(), face, &left, &right), EyeDetection::kFound);
+  ASSERT_EQ(detect_eyes(image, face, &left, &right), EyeDetection::kFound);
   EXPECT_EQ(left.cx, 33);
   EXPECT_EQ(left.cy, 45);
   EXPECT_EQ(right.cx, 64);
@@ -251,10 +251,8 @@ TEST(EyeSearch, FinePassRangesComeFromTheCoarseWinner) {
 
 TEST(EyeSearch, NarrowFaceFindsNothingAndLeavesTheRecords) {
   ImageBuffer buffer(tavrin::test::make_picture(40, 40, Rgb{100, 100, 100}));
-  ByteMap gray = make_gray_map(buffer.image);
-  SumTable g = build_integral(gray.get(), 40, 40);
   EyeRecord left{7, 7, 7, 7, 7}, right = left;
-  EXPECT_EQ(detect_eyes(buffer.image, gray.get(), g.get(), FaceRect{5, 5, 7, 30}, &left, &right),
+  EXPECT_EQ(detect_eyes(buffer.image, FaceRect{5, 5, 7, 30}, &left, &right),
             EyeDetection::kNotFound);
   EXPECT_EQ(left.cx, 7);
   EXPECT_EQ(right.score, 7.0);
@@ -262,10 +260,8 @@ TEST(EyeSearch, NarrowFaceFindsNothingAndLeavesTheRecords) {
 
 TEST(EyeSearch, UniformPictureRefinesToTheFirstFullPatch) {
   ImageBuffer buffer(tavrin::test::make_picture(100, 100, Rgb{100, 100, 100}));
-  ByteMap gray = make_gray_map(buffer.image);
-  SumTable g = build_integral(gray.get(), 100, 100);
   EyeRecord left{}, right{};
-  ASSERT_EQ(detect_eyes(buffer.image, gray.get(), g.get(), FaceRect{0, 0, 100, 100}, &left, &right),
+  ASSERT_EQ(detect_eyes(buffer.image, FaceRect{0, 0, 100, 100}, &left, &right),
             EyeDetection::kFound);
   // Radius 5 and patches of 5x5: the first candidate of each search square.
   expect_record(left, 2, 15, 5, 2);
