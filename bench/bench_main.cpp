@@ -11,6 +11,9 @@
 
 #include "face_picture.h"
 #include "measure.h"
+#if defined(TAVRIN_BENCH_PLAIN)
+#include "plain_sunglasses.h"
+#endif
 #include "plugin_loader.h"
 #include "portrait.h"
 #include "utf16.h"
@@ -160,6 +163,31 @@ void print_row(const char *size, const char *picture, const char *what, const Me
   std::fflush(stdout);
 }
 
+// The sunglasses pipeline with the plain eye search, once (it is slow), and
+// its speed-up: plain time / time of the plug-in.
+void run_plain(const Options &o, double mp, const std::string &input, const std::string &output,
+               const char *size, const char *picture, double pixels, double copy_ms, double fast_ms,
+               uint64_t fast_output) {
+#if defined(TAVRIN_BENCH_PLAIN)
+  if (mp > o.plain_limit) {
+    std::printf("%-6s %-10s %-12s skipped above %gMP: it grows with the fifth power of the face width\n",
+                size, picture, "plain eyes", o.plain_limit);
+    return;
+  }
+  const Measurement m = tavrin::bench::measure_in_child(
+      [&] { return tavrin::bench::run_plain_sunglasses(input.c_str(), output.c_str()); }, "");
+  const uint64_t fingerprint = tavrin::bench::file_fingerprint(output);
+  char note[96];
+  std::snprintf(note, sizeof note, "%016llx %s; sunglasses %.0fx faster", static_cast<unsigned long long>(fingerprint),
+                fingerprint == fast_output ? "same output" : "OUTPUT DIFFERS", fast_ms > 0 ? m.ms / fast_ms : 0.0);
+  print_row(size, picture, "plain eyes", m, pixels, copy_ms, "", note);
+  if (o.keep_dir.empty()) std::filesystem::remove(output);
+#else
+  (void)mp, (void)input, (void)output, (void)pixels, (void)copy_ms, (void)fast_ms, (void)fast_output;
+  std::printf("%-6s %-10s %-12s not built: the sunglasses plug-in is missing\n", size, picture, "plain eyes");
+#endif
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -228,6 +256,8 @@ int main(int argc, char **argv) {
     std::filesystem::remove(copy_out);
 
     const std::u16string in16 = tavrin::argument_to_utf16(input);
+    double sunglasses_ms = 0;
+    uint64_t sunglasses_output = 0;
     for (Loaded &l : loaded) {
       const std::string out = dir + "/" + stem + "-" + l.info->suffix + ".bmp";
       const std::string log = dir + "/" + stem + "-" + l.info->suffix + ".log";
@@ -236,10 +266,14 @@ int main(int argc, char **argv) {
       const Measurement m =
           best_of(o.runs, [&] { return entry(in16.c_str(), out16.c_str()); }, log);
       const bool found = read_text(log).find(face_marker(l.info->command)) != std::string::npos;
+      const uint64_t fingerprint = tavrin::bench::file_fingerprint(out);
       char note[64];
-      std::snprintf(note, sizeof note, "%016llx%s",
-                    static_cast<unsigned long long>(tavrin::bench::file_fingerprint(out)),
+      std::snprintf(note, sizeof note, "%016llx%s", static_cast<unsigned long long>(fingerprint),
                     m.status == 999 ? "" : " (status not 999)");
+      if (std::string(l.info->command) == "sunglasses") {
+        sunglasses_ms = m.ms;
+        sunglasses_output = fingerprint;
+      }
       print_row(size_text, picture_text, l.info->command, m, pixels, copy.ms, found ? "yes" : "NO",
                 note);
       if (o.keep_dir.empty()) {
@@ -247,6 +281,8 @@ int main(int argc, char **argv) {
         std::filesystem::remove(log);
       }
     }
+    if (o.plain) run_plain(o, mp, input, dir + "/" + stem + "-plain.bmp", size_text, picture_text,
+                           pixels, copy.ms, sunglasses_ms, sunglasses_output);
     if (o.keep_dir.empty()) std::filesystem::remove(input);
   }
   if (o.keep_dir.empty()) std::filesystem::remove(dir);

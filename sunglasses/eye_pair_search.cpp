@@ -28,16 +28,6 @@ inline double score_from_sums(int64_t s, int64_t q, int64_t e, int64_t n) {
   return score == score ? score : kInf;
 }
 
-// Grey, squared grey and eye-map value of one pixel.
-struct PixelTerms {
-  int64_t gray, square, eye;
-};
-
-inline PixelTerms pixel_terms(const uint8_t *px) {
-  const int64_t g = gray_value(px[0], px[1], px[2]);
-  return {g, g * g, eye_map_value(px[0], px[1], px[2])};
-}
-
 // Summed-area tables over a rectangle of the picture, with a zero row and
 // column in front so a window sum needs no tests. Window sums are exact
 // integers, the same as those of tables over the whole picture.
@@ -59,15 +49,17 @@ struct RegionTables {
     gray.assign(n, 0);
     square.assign(n, 0);
     eye.assign(n, 0);
+    std::vector<uint8_t> gray_row(static_cast<size_t>(w)), eye_row(static_cast<size_t>(w));
     for (int32_t r = 0; r < h; ++r) {
-      const uint8_t *px = image.pixels + (static_cast<size_t>(top + r) * image.width + left) * 3;
+      gray_and_eye_values(image.pixels + (static_cast<size_t>(top + r) * image.width + left) * 3, w,
+                          gray_row.data(), eye_row.data());
       const size_t above = static_cast<size_t>(r) * stride, row = above + stride;
       int64_t sg = 0, sq = 0, se = 0;
-      for (int32_t c = 0; c < w; ++c, px += 3) {
-        const PixelTerms t = pixel_terms(px);
-        sg += t.gray;
-        sq += t.square;
-        se += t.eye;
+      for (int32_t c = 0; c < w; ++c) {
+        const int64_t v = gray_row[c];
+        sg += v;
+        sq += v * v;
+        se += eye_row[c];
         gray[row + c + 1] = gray[above + c + 1] + sg;
         square[row + c + 1] = square[above + c + 1] + sq;
         eye[row + c + 1] = eye[above + c + 1] + se;
@@ -486,14 +478,16 @@ void sweep_corners(const BmpImage &image, int32_t bx0, int32_t by0, int32_t bx1,
   }
   const int32_t band_w = bx1 - bx0 + 1;
   std::vector<int64_t> run_gray(band_w + 1, 0), run_square(band_w + 1, 0), run_eye(band_w + 1, 0);
+  std::vector<uint8_t> gray_row(static_cast<size_t>(band_w)), eye_row(static_cast<size_t>(band_w));
   for (int32_t y = by0; y <= by1; ++y) {
-    const uint8_t *px = image.pixels + (static_cast<size_t>(y) * image.width + bx0) * 3;
+    gray_and_eye_values(image.pixels + (static_cast<size_t>(y) * image.width + bx0) * 3, band_w,
+                        gray_row.data(), eye_row.data());
     int64_t sg = 0, sq = 0, se = 0;
-    for (int32_t c = 0; c < band_w; ++c, px += 3) {
-      const PixelTerms t = pixel_terms(px);
-      run_gray[c + 1] = sg += t.gray;
-      run_square[c + 1] = sq += t.square;
-      run_eye[c + 1] = se += t.eye;
+    for (int32_t c = 0; c < band_w; ++c) {
+      const int64_t v = gray_row[c];
+      run_gray[c + 1] = sg += v;
+      run_square[c + 1] = sq += v * v;
+      run_eye[c + 1] = se += eye_row[c];
     }
     for (size_t gi = 0; gi < grids.size(); ++gi) {
       CornerGrid &g = *grids[gi];
@@ -569,8 +563,8 @@ struct Node {
 struct Side {
   const RegionTables *tables = nullptr;
   int32_t x0 = 0, y0 = 0; // picture position of window index (0, 0)
-  std::vector<Node> heap; // min-heap on v
-  std::vector<Node> kept;
+  std::vector<Node> heap; // min-heap on v while the lowest score is sought
+  std::vector<Node> open, kept;
   std::vector<double> scores;
 };
 
@@ -578,11 +572,6 @@ constexpr int32_t kTile = 16; // first blocks are kTile x kTile positions
 constexpr int32_t kLeaf = 16; // blocks this small are scored outright
 
 bool heap_order(const Node &a, const Node &b) { return a.v > b.v; }
-
-void push(Side &side, const Node &n) {
-  side.heap.push_back(n);
-  std::push_heap(side.heap.begin(), side.heap.end(), heap_order);
-}
 
 Node pop(Side &side) {
   std::pop_heap(side.heap.begin(), side.heap.end(), heap_order);
@@ -595,20 +584,21 @@ double node_bound(const Side &side, const WidthPlan &g, int32_t k0, int32_t k1, 
   return side.tables->score_bound(side.x0 + k0, side.x0 + k1, side.y0 + i0, side.y0 + i1, g.w, g.h);
 }
 
-// Scores a small block outright, or splits a larger one into four.
-void expand(Side &side, const WidthPlan &g, const Node &n) {
+// Scores a small block outright, or splits a larger one into four; the
+// result goes to the end of `out`.
+void expand(Side &side, const WidthPlan &g, const Node &n, std::vector<Node> &out) {
   const int32_t n_k = n.k1 - n.k0 + 1, n_i = n.i1 - n.i0 + 1;
   if (n_k * n_i <= kLeaf) {
     Node scored = n;
     scored.scored_at = static_cast<int32_t>(side.scores.size());
     scored.v = kInf;
     side.scores.resize(side.scores.size() + static_cast<size_t>(n_k) * n_i);
-    double *out = side.scores.data() + scored.scored_at;
-    for (int32_t i = n.i0; i <= n.i1; ++i, out += n_k) {
-      side.tables->score_run(side.x0 + n.k0, side.y0 + i, g.w, g.h, n_k, out);
-      for (int32_t k = 0; k < n_k; ++k) scored.v = std::min(scored.v, out[k]);
+    double *at = side.scores.data() + scored.scored_at;
+    for (int32_t i = n.i0; i <= n.i1; ++i, at += n_k) {
+      side.tables->score_run(side.x0 + n.k0, side.y0 + i, g.w, g.h, n_k, at);
+      for (int32_t k = 0; k < n_k; ++k) scored.v = std::min(scored.v, at[k]);
     }
-    push(side, scored);
+    out.push_back(scored);
     return;
   }
   const int32_t km = (n.k0 + n.k1) / 2, im = (n.i0 + n.i1) / 2;
@@ -618,8 +608,17 @@ void expand(Side &side, const WidthPlan &g, const Node &n) {
       const int32_t k0 = ks[b], k1 = ks[b + 1] - 1, i0 = is[a], i1 = is[a + 1] - 1;
       if (k0 > k1 || i0 > i1) continue;
       // A part's bound is at least its whole's, whichever the rounding says.
-      push(side, Node{k0, k1, i0, i1, std::max(node_bound(side, g, k0, k1, i0, i1), n.v), -1});
+      out.push_back(Node{k0, k1, i0, i1, std::max(node_bound(side, g, k0, k1, i0, i1), n.v), -1});
     }
+}
+
+// Replaces the heap's lowest block by its parts or scores, keeping the heap.
+void expand_lowest(Side &side, const WidthPlan &g) {
+  const Node n = pop(side);
+  const size_t before = side.heap.size();
+  expand(side, g, n, side.heap);
+  for (size_t i = before + 1; i <= side.heap.size(); ++i)
+    std::push_heap(side.heap.begin(), side.heap.begin() + static_cast<ptrdiff_t>(i), heap_order);
 }
 
 void start_side(Side &side, const WidthPlan &g, const ValidRange &r) {
@@ -635,13 +634,18 @@ void start_side(Side &side, const WidthPlan &g, const ValidRange &r) {
   std::make_heap(side.heap.begin(), side.heap.end(), heap_order);
 }
 
-// Scores, best first, every block whose bound is in the race against the
-// other side's lowest score; keeps the scored blocks that are.
+// Scores every block whose bound is in the race against the other side's
+// lowest score, in any order; keeps the scored blocks that are.
 void settle(PairSearch &c, Side &side, const WidthPlan &g, double other, double factor_max) {
-  while (!side.heap.empty() && c.in_race(side.heap.front().v, other, factor_max)) {
-    const Node n = pop(side);
+  std::vector<Node> &open = side.open;
+  open.swap(side.heap);
+  side.heap.clear();
+  while (!open.empty()) {
+    const Node n = open.back();
+    open.pop_back();
+    if (!c.in_race(n.v, other, factor_max)) continue;
     if (n.scored_at >= 0) side.kept.push_back(n);
-    else expand(side, g, n);
+    else expand(side, g, n, open);
   }
 }
 
@@ -654,8 +658,8 @@ void fine_width(PairSearch &c, const WidthPlan &g, Side &left, Side &right, Pair
     if (left.heap.empty() || right.heap.empty()) return;
     const Node &l = left.heap.front(), &r = right.heap.front();
     if (!c.in_race(l.v, r.v, factor_max)) return;
-    if (l.scored_at < 0) expand(left, g, pop(left));
-    else if (r.scored_at < 0) expand(right, g, pop(right));
+    if (l.scored_at < 0) expand_lowest(left, g);
+    else if (r.scored_at < 0) expand_lowest(right, g);
     else break;
   }
   const double lmin = left.heap.front().v, rmin = right.heap.front().v;

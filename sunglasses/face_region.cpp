@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "skin_scan.h"
+
 namespace tavrin::sunglasses {
 
 namespace {
@@ -17,12 +19,13 @@ int32_t cell_size(int32_t extent) { return std::max<int32_t>(extent / 12, 1); }
 
 bool is_skin_pixel(uint8_t blue, uint8_t green, uint8_t red) {
   const int r = red, g = green, b = blue;
-  const int spread = std::max({r, g, b}) - std::min({r, g, b});
-  if (r > 95 && g > 40 && b > 20 && r > g && r > b && r - g > 15 && r - b > 15 && spread > 15 &&
-      spread < 170)
+  // Rule A. Its "red above green" and "red above blue" follow from the two
+  // differences above 15, and then red is the largest channel, so the
+  // spread is red minus the smaller of the others and is above 15 already.
+  if ((r > 95) & (g > 40) & (b > 20) & (r - g > 15) & (r - b > 15) & (r - std::min(g, b) < 170))
     return true;
-  if (!(r > 60 && g > 30 && b > 15 && r > b)) return false;
-  // Shares are products with one reciprocal, not three quotients.
+  if (!((r > 60) & (g > 30) & (b > 15) & (r > b))) return false;
+  // Rule B. Shares are products with one reciprocal, not three quotients.
   const double k = 1.0 / (static_cast<double>(r + g + b) + 1.0);
   const double red_share = r * k;
   const double green_share = g * k;
@@ -44,8 +47,12 @@ FaceRect detect_face_region(const BmpImage &image) {
   const uint8_t *px = image.pixels;
   for (int32_t y = 0; y < height; ++y) {
     int32_t *grid_row = grid.data() + (y / cell_h) * grid_w;
-    for (int32_t x = 0; x < width; ++x, px += 3)
-      if (is_skin_pixel(px[0], px[1], px[2])) ++grid_row[x / cell_w];
+    // Cell by cell, so no pixel needs a division.
+    for (int32_t x = 0, cell = 0; x < width; x += cell_w, ++cell) {
+      const int32_t n = static_cast<int32_t>(std::min<int64_t>(cell_w, int64_t{width} - x));
+      grid_row[cell] += scan_skin_run(px, n).count;
+      px += static_cast<size_t>(n) * 3;
+    }
   }
 
   int64_t best_sum = 0;
@@ -72,17 +79,14 @@ FaceRect detect_face_region(const BmpImage &image) {
 
   int64_t count = 0;
   int32_t min_x = x1, max_x = x0, min_y = y1, max_y = y0;
-  for (int32_t y = y0; y < y1; ++y) {
-    const uint8_t *row = image.pixels + (static_cast<size_t>(y) * width) * 3;
-    for (int32_t x = x0; x < x1; ++x) {
-      const uint8_t *p = row + static_cast<size_t>(x) * 3;
-      if (!is_skin_pixel(p[0], p[1], p[2])) continue;
-      ++count;
-      min_x = std::min(min_x, x);
-      max_x = std::max(max_x, x);
-      min_y = std::min(min_y, y);
-      max_y = std::max(max_y, y);
-    }
+  for (int32_t y = y0; y < y1 && x0 < x1; ++y) {
+    const SkinRun run = scan_skin_run(image.pixels + (static_cast<size_t>(y) * width + x0) * 3, x1 - x0);
+    if (run.count == 0) continue;
+    count += run.count;
+    min_x = std::min(min_x, x0 + run.first);
+    max_x = std::max(max_x, x0 + run.last);
+    min_y = std::min(min_y, y);
+    max_y = std::max(max_y, y);
   }
   if (count <= 10) return fallback_face_region(width, height);
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -51,6 +52,24 @@ TEST(EyeMaps, KnownPixelValues) {
   EXPECT_EQ(gray_value(23, 23, 23), 22);
   EXPECT_EQ(eye_map_value(0, 0, 255), 0);   // red: Cr clamps to 255
   EXPECT_EQ(eye_map_value(255, 0, 255), 1); // magenta: Cb 212.405, Cr 234.845
+}
+
+TEST(EyeMaps, RowsOfValuesMatchSinglePixels) {
+  // Every colour, in rows of odd and even lengths.
+  std::vector<uint8_t> px(3 * 4099), gray(4099), eye(4099);
+  for (uint32_t start = 0; start < (1u << 24); start += 4099) {
+    const int n = static_cast<int>(std::min<uint32_t>(4099, (1u << 24) - start));
+    for (int i = 0; i < n; ++i) {
+      const uint32_t c = start + static_cast<uint32_t>(i);
+      px[3 * i] = static_cast<uint8_t>(c), px[3 * i + 1] = static_cast<uint8_t>(c >> 8),
+      px[3 * i + 2] = static_cast<uint8_t>(c >> 16);
+    }
+    gray_and_eye_values(px.data(), n, gray.data(), eye.data());
+    for (int i = 0; i < n; ++i) {
+      ASSERT_EQ(gray[i], gray_value(px[3 * i], px[3 * i + 1], px[3 * i + 2])) << start + i;
+      ASSERT_EQ(eye[i], eye_map_value(px[3 * i], px[3 * i + 1], px[3 * i + 2])) << start + i;
+    }
+  }
 }
 
 TEST(EyeMaps, MapsFollowPixelOrder) {

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "face_region.h"
+#include "skin_scan.h"
 #include "fixtures.h"
 
 namespace tavrin::sunglasses {
@@ -39,6 +43,54 @@ TEST(SkinRule, KnownColours) {
   EXPECT_FALSE(skin({60, 50, 40}));    // B needs red above 60
   EXPECT_FALSE(skin({255, 255, 255}));
   EXPECT_FALSE(skin({0, 0, 0}));
+}
+
+// The two rules word for word, to check the rearranged ones against.
+bool skin_as_written(int r, int g, int b) {
+  const int spread = std::max({r, g, b}) - std::min({r, g, b});
+  if (r > 95 && g > 40 && b > 20 && r > g && r > b && r - g > 15 && r - b > 15 && spread > 15 &&
+      spread < 170)
+    return true;
+  if (!(r > 60 && g > 30 && b > 15 && r > b)) return false;
+  const double k = 1.0 / ((r + g + b) + 1.0);
+  const double rs = r * k, gs = g * k;
+  return 0.35 < rs && rs < 0.55 && 0.2 < gs && gs < 0.4;
+}
+
+TEST(SkinRule, EveryColourAsWritten) {
+  for (int r = 0; r < 256; ++r)
+    for (int g = 0; g < 256; ++g)
+      for (int b = 0; b < 256; ++b)
+        ASSERT_EQ(is_skin_pixel(static_cast<uint8_t>(b), static_cast<uint8_t>(g), static_cast<uint8_t>(r)),
+                  skin_as_written(r, g, b))
+            << r << "," << g << "," << b;
+}
+
+TEST(SkinRule, RunsCountLikeSinglePixels) {
+  // Channels drawn near the rules' thresholds, so both rules flip often.
+  const uint8_t near[] = {0, 14, 15, 16, 20, 21, 30, 31, 40, 41, 56, 60, 61, 95, 96, 97, 111, 112,
+                          150, 169, 170, 185, 186, 200, 240, 255};
+  uint64_t state = 12345;
+  auto next = [&] { return state = state * 6364136223846793005u + 1442695040888963407u, state >> 33; };
+  std::vector<uint8_t> row;
+  for (int trial = 0; trial < 3000; ++trial) {
+    const int n = static_cast<int>(next() % 70);
+    row.assign(static_cast<size_t>(n) * 3, 0);
+    for (uint8_t &b : row) b = next() % 3 ? near[next() % sizeof near] : static_cast<uint8_t>(next());
+    int count = 0, first = -1, last = -1;
+    for (int i = 0; i < n; ++i)
+      if (is_skin_pixel(row[3 * i], row[3 * i + 1], row[3 * i + 2])) {
+        ++count;
+        if (first < 0) first = i;
+        last = i;
+      }
+    // The run ends exactly where the vector reads it: nothing beyond is read.
+    std::vector<uint8_t> exact(row.begin(), row.end());
+    const SkinRun run = scan_skin_run(exact.data(), n);
+    ASSERT_EQ(run.count, count) << trial;
+    ASSERT_EQ(run.first, first) << trial;
+    ASSERT_EQ(run.last, last) << trial;
+  }
 }
 
 TEST(FaceRegion, NoSkinGivesTheFallback) {
