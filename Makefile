@@ -1,14 +1,39 @@
-# The two commands of the README. Both set up what they need, then build.
+# The two commands of the README, and the parts of `make test`.
 BUILD ?= build
+ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+FUZZ_SECONDS ?= 30
 
-.PHONY: demo test build configure clean
+.PHONY: demo test check sanitize valgrind fuzz windows build configure clean
 
 demo: build
 	$(BUILD)/bin/tavrin demo $(BUILD)/demo
 
-test: build
+# What CI runs: the suite; the suite again built with AddressSanitizer and
+# UndefinedBehaviorSanitizer; the end-to-end tests under valgrind; every fuzz
+# target for FUZZ_SECONDS on top of its seed and regression corpora; the
+# Windows DLLs cross-built, each exporting only its one function.
+test: check sanitize valgrind fuzz windows
+
+# The quick loop while developing: the suite only.
+check: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+sanitize:
+	scripts/ensure-deps.sh
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRIN_SANITIZE=ON >/dev/null
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+valgrind: build
+	scripts/valgrind-e2e.sh $(BUILD)
+
+# A longer local run: make fuzz FUZZ_SECONDS=600 (two targets at a time).
+fuzz:
+	scripts/fuzz.sh -t $(FUZZ_SECONDS)
+
+windows:
+	scripts/windows-build.sh
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -18,4 +43,4 @@ configure:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz build-windows

@@ -11,6 +11,7 @@
 #endif
 
 #include "bmp_limits.h"
+#include "bmp_header.h"
 #include "console.h"
 #include "file_handle.h"
 #include "le_bytes.h"
@@ -21,18 +22,9 @@ namespace {
 
 constexpr int32_t kMaxDimension = 65535;
 constexpr uint32_t kMinInfoHeader = 40;
+constexpr int64_t kFieldsEnd = 34;
 
 const char *shown(const char *path) { return path != nullptr ? path : "(null)"; }
-
-// A stream that cannot seek (a pipe, say) stays where the header ended and the
-// rows are read from there.
-void seek_to(std::FILE *file, int64_t offset) {
-#if defined(_WIN32)
-  (void)_fseeki64(file, offset, SEEK_SET);
-#else
-  (void)fseeko(file, static_cast<off_t>(offset), SEEK_SET);
-#endif
-}
 
 // Large pixel buffers ask for huge pages where the system offers them: filling
 // fresh memory 4 KiB page by page costs about as much as reading the file.
@@ -133,7 +125,9 @@ BmpHandle load_bmp(const char *path) {
   image->pixels = allocate_pixels(static_cast<size_t>(bytes));
   if (image->pixels == nullptr) return nullptr;
 
-  seek_to(f, offset);
+  // The fields read so far end at byte 34. A stream that can neither seek nor
+  // read forward to the pixels (a pipe with a small offset) is read from there.
+  (void)seek_from_start(f, offset, kFieldsEnd);
   const size_t row_bytes = static_cast<size_t>(width) * 3;
   const size_t pad = static_cast<size_t>(stride) - row_bytes;
   uint8_t padding[3];
@@ -157,21 +151,9 @@ bool save_bmp(const char *path, const BmpImage &image) {
   const size_t row_bytes = static_cast<size_t>(image.width) * 3;
   const size_t pad = (4 - row_bytes % 4) % 4;
   const size_t stride = row_bytes + pad;
-  // The size field is 32 bits wide; the largest pictures wrap around in it.
-  const uint64_t file_size = static_cast<uint64_t>(stride) * static_cast<uint32_t>(image.height) + 54;
-
-  uint8_t header[54] = {};
-  header[0] = 'B';
-  header[1] = 'M';
-  put_le32(header + 2, static_cast<uint32_t>(file_size));
-  put_le32(header + 10, 54);
-  put_le32(header + 14, 40);
-  put_le32(header + 18, static_cast<uint32_t>(image.width));
-  put_le32(header + 22, static_cast<uint32_t>(image.height));
-  put_le16(header + 26, 1);
-  put_le16(header + 28, 24);
-  put_le32(header + 38, 2835);
-  put_le32(header + 42, 2835);
+  // Image size 0, 2835 pixels per metre both ways.
+  uint8_t header[kBmpHeaderBytes];
+  fill_bmp24_header(header, image.width, image.height, 0, 2835);
   std::FILE *f = file.get();
   bool written = std::fwrite(header, 1, sizeof header, f) == sizeof header;
 

@@ -29,6 +29,8 @@ function(tavrin_add_plugin dir)
   endif()
   target_link_libraries(${P_LIBRARY} PRIVATE tavrin_common)
   set_target_properties(${P_LIBRARY} PROPERTIES PREFIX "")
+  # Lets other parts of the build (fuzz targets) link the plug-in's objects.
+  set_target_properties(${P_LIBRARY} PROPERTIES TAVRIN_CORE ${core})
 
   set_property(GLOBAL APPEND PROPERTY TAVRIN_PLUGINS "${P_LIBRARY}:${P_EXPORT}")
 endfunction()

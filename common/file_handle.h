@@ -19,6 +19,11 @@ FileHandle open_file(const char *path, const char *mode);
 // Closes the stream now and tells whether everything written reached the file.
 bool close_file(FileHandle &file);
 
+// Moves the read position of `file`, now `position` bytes from the start, to
+// `offset` bytes from the start. A stream that cannot seek (a pipe) is read
+// forward instead when the offset lies ahead. Returns false when neither works.
+bool seek_from_start(std::FILE *file, int64_t offset, int64_t position);
+
 // Length of the file behind `file` in bytes, or -1 when it cannot be told (a
 // pipe, say). The read position is left where it was.
 int64_t file_length(std::FILE *file);

@@ -9,13 +9,14 @@ namespace tavrin {
 #if defined(_WIN32)
 
 std::string narrow_path(const char16_t *wide) {
-  size_t n = 0;
-  while (wide[n] != 0) ++n;
-  // Every UTF-16 unit becomes at most two bytes in a code page.
-  std::string buffer(2 * (n + 1), '\0');
-  WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<LPCWSTR>(wide), -1, buffer.data(),
-                      static_cast<int>(buffer.size()), nullptr, nullptr);
-  buffer.resize(buffer.find('\0'));
+  // Asked first for the size, so no code page (UTF-8 included) can overflow it.
+  const LPCWSTR source = reinterpret_cast<LPCWSTR>(wide);
+  const int needed = WideCharToMultiByte(CP_ACP, 0, source, -1, nullptr, 0, nullptr, nullptr);
+  if (needed <= 0) return {};
+  std::string buffer(static_cast<size_t>(needed), '\0');
+  if (WideCharToMultiByte(CP_ACP, 0, source, -1, buffer.data(), needed, nullptr, nullptr) <= 0)
+    return {};
+  buffer.resize(static_cast<size_t>(needed) - 1); // drop the terminator
   return buffer;
 }
 

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "bmp_limits.h"
+#include "bmp_header.h"
 #include "console.h"
 #include "file_handle.h"
 #include "le_bytes.h"
@@ -89,7 +90,7 @@ PixelBuffer load_bmp(const char *path, int32_t &width, int32_t &height) {
   std::unique_ptr<uint8_t[]> row(new (std::nothrow) uint8_t[row_bytes]);
   if (!pixels || !row) return nullptr;
 
-  if (std::fseek(f, static_cast<long>(pixel_offset_in_file), SEEK_SET) != 0) return nullptr;
+  if (!seek_from_start(f, pixel_offset_in_file, kBmpHeaderBytes)) return nullptr;
   for (int32_t i = 0; i < rows; ++i) {
     if (std::fread(row.get(), 1, row_bytes, f) != row_bytes) return nullptr;
     const int32_t y = top_down ? i : rows - 1 - i;
@@ -114,18 +115,8 @@ bool save_bmp(const char *path, int32_t width, int32_t height, const uint8_t *pi
   const int64_t stride = bmp_stride(width, 3);
   const int64_t image_bytes = stride * height;
 
-  uint8_t header[kFileHeaderBytes + kInfoHeaderBytes] = {};
-  header[0] = 'B';
-  header[1] = 'M';
-  put_le32(header + 2, static_cast<uint32_t>(kBmpHeaderBytes + image_bytes));
-  put_le32(header + 10, static_cast<uint32_t>(kBmpHeaderBytes));
-  uint8_t *info = header + kFileHeaderBytes;
-  put_le32(info + 0, static_cast<uint32_t>(kInfoHeaderBytes));
-  put_le32(info + 4, static_cast<uint32_t>(width));
-  put_le32(info + 8, static_cast<uint32_t>(height));
-  put_le16(info + 12, 1);
-  put_le16(info + 14, 24);
-  put_le32(info + 20, static_cast<uint32_t>(image_bytes));
+  uint8_t header[kBmpHeaderBytes];
+  fill_bmp24_header(header, width, height, static_cast<uint32_t>(image_bytes), 0);
 
   // One whole file row per write; the padding bytes stay zero.
   const size_t row_bytes = static_cast<size_t>(stride);

@@ -83,7 +83,9 @@ bool LoadedPlugin::load(const std::string &path, const char *symbol, std::string
     return false;
   }
   handle_ = h;
-  entry_ = reinterpret_cast<OverlayExport>(GetProcAddress(h, symbol));
+  // Through a generic function pointer: FARPROC's own signature is unrelated.
+  entry_ = reinterpret_cast<OverlayExport>(
+      reinterpret_cast<void (*)()>(GetProcAddress(h, symbol)));
   if (entry_ == nullptr) {
     error = path + " has no function " + symbol;
     return false;

@@ -70,7 +70,7 @@ Picture make_portrait() {
       Rgb c{static_cast<uint8_t>(70 + y / 20), static_cast<uint8_t>(90 + y / 20), 140};
       if (y >= 380 && in_feature(x, y, 0, 380, 46, 200)) c = kNeck;
       if (y >= 445 && in_feature(x, y, 0, 640, 230, 200)) c = kSweater;
-      if (in_feature(x, y, 0, 250, 135, 140) && y < 380) c = kHair;
+      if (in_feature(x, y, 0, 250, 135, 140) && y < 200) c = kHair;
       if (in_face(x, y)) {
         c = y < kFringeRow ? kHair : kSkin;
         if (in_feature(x, y, 46, 232, 24, 4)) c = kBrow;

@@ -1,6 +1,5 @@
-#include "bmp_limits.h"
+#include "bmp_header.h"
 #include "file_handle.h"
-#include "le_bytes.h"
 #include "portrait.h"
 
 #include <algorithm>
@@ -12,15 +11,9 @@ bool write_picture(const char *path, const Picture &picture) {
   if (!bmp24_file_fits(picture.width, picture.height)) return false;
   const int64_t stride = bmp_stride(picture.width, 3);
   const int64_t row_bytes = int64_t{picture.width} * 3;
-  uint8_t header[kBmpHeaderBytes] = {'B', 'M'};
-  put_le32(header + 2, static_cast<uint32_t>(kBmpHeaderBytes + stride * picture.height));
-  put_le32(header + 10, kBmpHeaderBytes);
-  put_le32(header + 14, 40);
-  put_le32(header + 18, static_cast<uint32_t>(picture.width));
-  put_le32(header + 22, static_cast<uint32_t>(picture.height));
-  put_le16(header + 26, 1);
-  put_le16(header + 28, 24);
-  put_le32(header + 34, static_cast<uint32_t>(stride * picture.height));
+  uint8_t header[kBmpHeaderBytes];
+  fill_bmp24_header(header, picture.width, picture.height,
+                    static_cast<uint32_t>(stride * picture.height), 0);
 
   FileHandle file = open_file(path, "wb");
   if (!file) return false;

@@ -15,9 +15,11 @@ need binutils command -v nm
 need libgtest-dev test -f /usr/include/gtest/gtest.h
 for extra in "$@"; do
   case $extra in
-    clang) need clang command -v clang; need libclang-rt-14-dev test -d /usr/lib/llvm-14/lib/clang ;;
+    clang) need clang command -v clang++
+           need libclang-rt-14-dev compgen -G '/usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' ;;
     valgrind) need valgrind command -v valgrind ;;
     benchmark) need libbenchmark-dev test -f /usr/include/benchmark/benchmark.h ;;
+    mingw) need g++-mingw-w64-x86-64-posix command -v x86_64-w64-mingw32-g++-posix ;;
   esac
 done
 

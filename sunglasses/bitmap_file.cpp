@@ -6,6 +6,7 @@
 #include <new>
 
 #include "bmp_limits.h"
+#include "bmp_header.h"
 #include "console.h"
 #include "file_handle.h"
 #include "le_bytes.h"
@@ -25,6 +26,13 @@ constexpr size_t kStreamBuffer = size_t{1} << 18;
 // One line for every way the pixel rows can run out, whether the file's
 // length gives it away up front or a read comes back short.
 void report_truncated_rows() { print_error("Truncated BMP pixel data.\n"); }
+
+// Whether `available` bytes hold `rows` rows of `stride` bytes, the last of
+// them only up to its `row_bytes` of pixels. Divides rather than multiplies,
+// so no header can make it wrap.
+bool holds_rows(int64_t available, int64_t row_bytes, int64_t stride, int32_t rows) {
+  return available >= row_bytes && (available - row_bytes) / stride >= rows - 1;
+}
 
 } // namespace
 
@@ -65,20 +73,22 @@ BmpImagePtr load_bmp(const char *path) {
   }
   const bool top_down = stored_height < 0;
   const int32_t height = top_down ? -stored_height : stored_height;
+
+  // A file without the rows its header promises reads as one that ends early,
+  // however large the promise: the answer never depends on memory or on the
+  // size limit below. Only the last row may lack its padding: every pixel is
+  // still there.
+  const int64_t row_bytes = 3 * static_cast<int64_t>(width);
+  const int32_t padding = row_padding(width);
+  // A stream whose length cannot be told (a pipe) is left to the row reads.
+  const int64_t length = file_length(f);
+  if (length >= 0 && !holds_rows(length - pixel_offset, row_bytes, row_bytes + padding, height)) {
+    report_truncated_rows();
+    return nullptr;
+  }
   // The saved copy has to carry its size in a 32-bit header field.
   if (!bmp24_file_fits(width, height)) {
     print_error("BMP too large: %d x %d.\n", width, height);
-    return nullptr;
-  }
-
-  // Only the last row may lack its padding: every pixel is still there.
-  const int64_t row_bytes = 3 * static_cast<int64_t>(width);
-  const int32_t padding = row_padding(width);
-  const int64_t needed =
-      static_cast<int64_t>(pixel_offset) + (row_bytes + padding) * (height - 1) + row_bytes;
-  const int64_t length = file_length(f);
-  if (length < 0 || length < needed || pixel_offset > static_cast<uint32_t>(LONG_MAX)) {
-    report_truncated_rows();
     return nullptr;
   }
 
@@ -89,7 +99,7 @@ BmpImagePtr load_bmp(const char *path) {
     return nullptr;
   }
 
-  if (std::fseek(f, static_cast<long>(pixel_offset), SEEK_SET) != 0) {
+  if (!seek_from_start(f, pixel_offset, kBmpHeaderBytes)) {
     report_truncated_rows();
     return nullptr;
   }
@@ -113,19 +123,10 @@ BmpImagePtr load_bmp(const char *path) {
 bool save_bmp(const char *path, const BmpImage &image) {
   const int64_t row_bytes = 3 * static_cast<int64_t>(image.width);
   const int32_t padding = row_padding(image.width);
-  const int64_t pixel_bytes = (row_bytes + padding) * image.height;
 
-  uint8_t header[kFileHeaderBytes + kInfoHeaderBytes] = {};
-  put_le16(header, kBmpSignature);
-  put_le32(header + 2, static_cast<uint32_t>(pixel_bytes + kBmpHeaderBytes));
-  put_le32(header + 10, static_cast<uint32_t>(kBmpHeaderBytes));
-  uint8_t *info = header + kFileHeaderBytes;
-  put_le32(info, kInfoHeaderBytes);
-  put_le32(info + 4, static_cast<uint32_t>(image.width));
-  put_le32(info + 8, static_cast<uint32_t>(image.height));
-  put_le16(info + 12, 1);
-  put_le16(info + 14, 24);
-  // Compression, image size, resolutions and colour counts stay zero.
+  // Image size, resolutions and colour counts stay zero.
+  uint8_t header[kBmpHeaderBytes];
+  fill_bmp24_header(header, image.width, image.height, 0, 0);
 
   FileHandle file = open_file(path, "wb");
   if (!file) {

@@ -54,5 +54,46 @@ TEST(DemoPortrait, HatStandsOnTheHead) {
   EXPECT_EQ(changed_pixels(run, 0, 240, 480, 600), 0);
 }
 
+TEST(DemoPortrait, SunglassesSitOnTheEyes) {
+  SKIP_UNLESS_BUILT("TavrinBMPSunglasses");
+  test::TempDir dir;
+  DemoRun run = run_on_portrait("sunglasses", dir);
+  ASSERT_EQ(run.result.status, 999) << run.result.err;
+  // The painted eyes are centred on columns 193/194 and 285/286, row 250.
+  EXPECT_NE(run.result.out.find("Left eye:  center=(194,245)\nRight eye: center=(285,245)\n"),
+            std::string::npos)
+      << run.result.out;
+  EXPECT_EQ(run.result.err, "");
+  EXPECT_EQ(changed_pixels(run, 0, 0, 480, 200), 0);
+  EXPECT_EQ(changed_pixels(run, 0, 300, 480, 600), 0);
+}
+
+TEST(DemoPortrait, BeardCoversTheLowerFace) {
+  SKIP_UNLESS_BUILT("TavrinBMPFaceBeard");
+  test::TempDir dir;
+  DemoRun run = run_on_portrait("beard", dir);
+  ASSERT_EQ(run.result.status, 999) << run.result.err;
+  // The band of skin rows ends at the chin, not at the shirt.
+  EXPECT_NE(run.result.out.find("  Face region: x=126  y=175  w=228  h=252\n"), std::string::npos)
+      << run.result.out;
+  EXPECT_EQ(run.result.err, "");
+  EXPECT_EQ(changed_pixels(run, 0, 0, 480, 300), 0);
+  EXPECT_GT(changed_pixels(run, 130, 340, 350, 440), 15000);
+}
+
+TEST(DemoPortrait, MustacheSitsBetweenNoseAndLips) {
+  SKIP_UNLESS_BUILT("TavrinBMPMustache");
+  test::TempDir dir;
+  DemoRun run = run_on_portrait("mustache", dir);
+  ASSERT_EQ(run.result.status, 999) << run.result.err;
+  EXPECT_NE(run.result.out.find("Drawing mustache at cx=239 mouthY=351 faceW=230 ...\n"),
+            std::string::npos)
+      << run.result.out;
+  EXPECT_EQ(run.result.err, "");
+  // Nostrils end on row 334, lips start on row 371.
+  EXPECT_EQ(changed_pixels(run, 0, 0, 480, 336), 0);
+  EXPECT_EQ(changed_pixels(run, 0, 371, 480, 600), 0);
+}
+
 } // namespace
 } // namespace tavrin

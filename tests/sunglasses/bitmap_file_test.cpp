@@ -149,12 +149,34 @@ TEST(BitmapFile, RefusesShortHeadersAndImpossibleSizes) {
   EXPECT_EQ(with_size(-4, 4), "Unsupported BMP size -4 x 4.\n");
   EXPECT_EQ(with_size(4, 0), "Unsupported BMP size 4 x 0.\n");
   EXPECT_EQ(with_size(4, INT32_MIN), "Unsupported BMP size 4 x -2147483648.\n");
-  // 54 + stride x height must stay within a signed 32-bit file size: a width
-  // of 715827864 gives a 2147483592-byte row, the largest that fits.
-  EXPECT_EQ(with_size(715827865, 1), "BMP too large: 715827865 x 1.\n");
+  // A short file reads as truncated whatever size its header claims.
+  EXPECT_EQ(with_size(715827865, 1), kTruncatedRows);
   EXPECT_EQ(with_size(715827864, -1), kTruncatedRows);
-  EXPECT_EQ(with_size(65535, 65535), "BMP too large: 65535 x 65535.\n");
+  EXPECT_EQ(with_size(65535, 65535), kTruncatedRows);
   EXPECT_EQ(with_size(20000, -20000), kTruncatedRows);
+}
+
+// 54 + stride x height must stay within a signed 32-bit file size: a width of
+// 715827864 gives a 2147483592-byte row, the largest that fits. A (sparse)
+// file that holds the rows of a wider picture is refused for its size.
+TEST(BitmapFile, RefusesPicturesTooLargeToSave) {
+  std::vector<uint8_t> file = tavrin::test::encode_bmp(numbered_picture(4, 4));
+  file.resize(54);
+  auto sparse_with_size = [&](int32_t width, int32_t height, int64_t length) {
+    std::vector<uint8_t> f = file;
+    set32(f, 18, static_cast<uint32_t>(width));
+    set32(f, 22, static_cast<uint32_t>(height));
+    TempDir dir;
+    tavrin::test::write_file(dir.file("in.bmp"), f);
+    EXPECT_EQ(truncate(dir.file("in.bmp").c_str(), static_cast<off_t>(length)), 0);
+    testing::internal::CaptureStderr();
+    BmpImagePtr image = load_bmp(dir.file("in.bmp").c_str());
+    EXPECT_EQ(image, nullptr);
+    return testing::internal::GetCapturedStderr();
+  };
+  EXPECT_EQ(sparse_with_size(715827865, 1, 54 + int64_t{2147483596}), "BMP too large: 715827865 x 1.\n");
+  EXPECT_EQ(sparse_with_size(30000, -30000, 54 + int64_t{90000} * 30000),
+            "BMP too large: 30000 x 30000.\n");
 }
 
 TEST(BitmapFile, CutRowsAreRefusedButAMissingLastPaddingIsNot) {

@@ -1,10 +1,27 @@
 #include "plugin_runner.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define TAVRIN_TEST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TAVRIN_TEST_ASAN 1
+#endif
+#endif
+#if defined(TAVRIN_TEST_ASAN)
+#include <sanitizer/lsan_interface.h>
+#endif
 
 #include "plugin_loader.h"
 #include "temp_dir.h"
@@ -12,12 +29,53 @@
 
 namespace tavrin::test {
 
+namespace {
+
+constexpr uid_t kNobody = 65534;
+
+#if !defined(TAVRIN_TEST_ASAN)
+bool under_valgrind() {
+  const char *preload = std::getenv("LD_PRELOAD");
+  return preload != nullptr && std::strstr(preload, "vgpreload") != nullptr;
+}
+#endif
+
+// Runs in the child just before the call. False when the setup failed.
+bool apply_options(const RunOptions &options) {
+  if (options.address_space_limit > 0 && address_space_limit_works()) {
+    rlimit limit{options.address_space_limit, options.address_space_limit};
+    if (setrlimit(RLIMIT_AS, &limit) != 0) return false;
+  }
+  if (options.unprivileged && geteuid() == 0) {
+    if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) return false;
+    // Changing users makes the process undumpable, which would stop the
+    // leak checker from inspecting it.
+    prctl(PR_SET_DUMPABLE, 1);
+  }
+  return true;
+}
+
+} // namespace
+
+bool address_space_limit_works() {
+#if defined(TAVRIN_TEST_ASAN)
+  return false;
+#else
+  return !under_valgrind();
+#endif
+}
+
 std::string plugin_library(const std::string &name) {
   return std::string(TAVRIN_PLUGIN_DIR) + "/" + name + ".so";
 }
 
 RunResult run_export(const std::string &library, const char *symbol, const char16_t *input,
                      const char16_t *output) {
+  return run_export(library, symbol, input, output, RunOptions{});
+}
+
+RunResult run_export(const std::string &library, const char *symbol, const char16_t *input,
+                     const char16_t *output, const RunOptions &options) {
   TempDir dir;
   const std::string out_path = dir.file("stdout"), err_path = dir.file("stderr");
   int pipe_fds[2];
@@ -38,10 +96,19 @@ RunResult run_export(const std::string &library, const char *symbol, const char1
       std::fflush(stderr);
       _exit(3);
     }
+    if (!apply_options(options)) {
+      std::fprintf(stderr, "run options failed: %s\n", std::strerror(errno));
+      std::fflush(stderr);
+      _exit(5);
+    }
     int32_t status = plugin.entry()(input, output);
     std::fflush(stdout);
     std::fflush(stderr);
     if (write(pipe_fds[1], &status, sizeof status) != sizeof status) _exit(4);
+#if defined(TAVRIN_TEST_ASAN)
+    // _exit skips the leak check that would run at exit: run it here.
+    if (__lsan_do_recoverable_leak_check() != 0) _exit(6);
+#endif
     _exit(0);
   }
   close(pipe_fds[1]);
@@ -64,8 +131,13 @@ RunResult run_export(const std::string &library, const char *symbol, const char1
 
 RunResult run_export(const std::string &library, const char *symbol, const std::string &input,
                      const std::string &output) {
+  return run_export(library, symbol, input, output, RunOptions{});
+}
+
+RunResult run_export(const std::string &library, const char *symbol, const std::string &input,
+                     const std::string &output, const RunOptions &options) {
   std::u16string in = argument_to_utf16(input), out = argument_to_utf16(output);
-  return run_export(library, symbol, in.c_str(), out.c_str());
+  return run_export(library, symbol, in.c_str(), out.c_str(), options);
 }
 
 } // namespace tavrin::test

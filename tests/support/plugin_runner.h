@@ -14,16 +14,37 @@ struct RunResult {
   std::string err;        // standard error
 };
 
+// How the child process is set up before the call.
+struct RunOptions {
+  // Caps the child's address space (bytes, 0 = no cap), so a reader that
+  // trusts a header's size fails to allocate instead of eating the machine.
+  // Ignored where the cap cannot work: see address_space_limit_works().
+  uint64_t address_space_limit = 0;
+  // When running as root, make the call as the unprivileged user 65534, so
+  // that permission bits apply. The files the call needs must be reachable
+  // for that user.
+  bool unprivileged = false;
+};
+
+// False under AddressSanitizer or valgrind, which need far more address space
+// than the program itself.
+bool address_space_limit_works();
+
 // Full path of a built plug-in, e.g. plugin_library("TavrinBMPSunglasses").
 std::string plugin_library(const std::string &name);
 
 // Loads `library` in a fresh child process, calls `symbol` with the two
-// UTF-16 paths (either may be null) and reports what happened.
+// UTF-16 paths (either may be null) and reports what happened. In a build
+// with AddressSanitizer, memory the call leaked makes it not `completed`.
 RunResult run_export(const std::string &library, const char *symbol, const char16_t *input,
                      const char16_t *output);
+RunResult run_export(const std::string &library, const char *symbol, const char16_t *input,
+                     const char16_t *output, const RunOptions &options);
 
 // The same with UTF-8 paths, converted as the host converts them.
 RunResult run_export(const std::string &library, const char *symbol, const std::string &input,
                      const std::string &output);
+RunResult run_export(const std::string &library, const char *symbol, const std::string &input,
+                     const std::string &output, const RunOptions &options);
 
 } // namespace tavrin::test

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Runs the end-to-end tests under valgrind memcheck, in an ordinary build:
+# - hostile_test: each call forks a child that loads the real plug-in; valgrind
+#   follows the fork, and --error-exitcode turns a report in the child into a
+#   failed call, so the test fails;
+# - the host's demo, which runs every built plug-in on the sample portrait in
+#   one process.
+# Any report (invalid access, uninitialised value, definite or indirect leak)
+# fails the run and is printed. Add --track-origins=yes by hand to trace an
+# uninitialised value; it doubles the time.
+#
+#   scripts/valgrind-e2e.sh [BUILD]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+
+scripts/ensure-deps.sh valgrind
+logs=$PWD/$build/valgrind
+rm -rf "$logs"
+mkdir -p "$logs"
+vg=(valgrind --quiet --error-exitcode=99 --leak-check=full --show-leak-kinds=definite,indirect
+    --errors-for-leak-kinds=definite,indirect --log-file="$logs/%p.log")
+
+status=0
+echo "valgrind: hostile_test"
+"${vg[@]}" "$build/bin/hostile_test" --gtest_brief=1 || status=1
+echo "valgrind: tavrin demo"
+demo=$(mktemp -d)
+"${vg[@]}" "$build/bin/tavrin" demo "$demo" >"$logs/demo.out" 2>&1 || { cat "$logs/demo.out"; status=1; }
+rm -rf "$demo"
+
+for log in "$logs"/*.log; do
+  if [ -s "$log" ]; then
+    echo "== valgrind report: $log"
+    cat "$log"
+    status=1
+  fi
+done
+if [ "$status" = 0 ]; then echo "valgrind: no reports"; else echo "valgrind: FAILED"; fi
+exit "$status"

@@ -1,0 +1,100 @@
+// The small helpers every plug-in shares.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "bmp_builder.h"
+#include "bmp_header.h"
+#include "file_handle.h"
+#include "temp_dir.h"
+
+namespace tavrin {
+namespace {
+
+std::vector<uint8_t> counting_bytes(size_t n) {
+  std::vector<uint8_t> bytes(n);
+  for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<uint8_t>(i * 7);
+  return bytes;
+}
+
+TEST(SeekFromStart, FilesSeekBothWaysPipesOnlyForward) {
+  test::TempDir dir;
+  const std::string path = dir.file("data");
+  const std::vector<uint8_t> bytes = counting_bytes(10000);
+  test::write_file(path, bytes);
+
+  FileHandle file = open_file(path.c_str(), "rb");
+  ASSERT_TRUE(file);
+  EXPECT_EQ(file_length(file.get()), 10000);
+  ASSERT_TRUE(seek_from_start(file.get(), 9000, 0));
+  EXPECT_EQ(std::fgetc(file.get()), bytes[9000]);
+  ASSERT_TRUE(seek_from_start(file.get(), 3, 9001));
+  EXPECT_EQ(std::fgetc(file.get()), bytes[3]);
+  EXPECT_FALSE(seek_from_start(file.get(), -1, 4));
+
+  // A pipe has no length and cannot seek, but can be read forward.
+  std::FILE *pipe = popen(("cat " + path).c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  EXPECT_EQ(file_length(pipe), -1);
+  uint8_t head[54];
+  ASSERT_EQ(std::fread(head, 1, sizeof head, pipe), sizeof head);
+  ASSERT_TRUE(seek_from_start(pipe, 6000, 54));
+  EXPECT_EQ(std::fgetc(pipe), bytes[6000]);
+  EXPECT_FALSE(seek_from_start(pipe, 100, 6001)); // cannot go back
+  EXPECT_FALSE(seek_from_start(pipe, 20000, 6001)); // runs out
+  pclose(pipe);
+}
+
+TEST(CloseFile, ReportsBytesThatNeverReachedTheDisk) {
+  FileHandle full = open_file("/dev/full", "wb");
+  ASSERT_TRUE(full);
+  EXPECT_EQ(std::fputc('x', full.get()), 'x'); // buffered, so it fails only on close
+  EXPECT_FALSE(close_file(full));
+  FileHandle none;
+  EXPECT_FALSE(close_file(none));
+  EXPECT_FALSE(open_file(nullptr, "rb"));
+}
+
+TEST(Bmp24Header, FieldsAndSizes) {
+  std::vector<uint8_t> header(54, 0xEE);
+  fill_bmp24_header(header.data(), 5, 3, 48, 2835);
+  EXPECT_EQ(header[0], 'B');
+  EXPECT_EQ(header[1], 'M');
+  EXPECT_EQ(test::field32(header, 2), 54u + 16 * 3); // rows of 15 bytes padded to 16
+  EXPECT_EQ(test::field32(header, 6), 0u);
+  EXPECT_EQ(test::field32(header, 10), 54u);
+  EXPECT_EQ(test::field32(header, 14), 40u);
+  EXPECT_EQ(test::field32(header, 18), 5u);
+  EXPECT_EQ(test::field32(header, 22), 3u);
+  EXPECT_EQ(test::field16(header, 26), 1u);
+  EXPECT_EQ(test::field16(header, 28), 24u);
+  EXPECT_EQ(test::field32(header, 30), 0u);
+  EXPECT_EQ(test::field32(header, 34), 48u);
+  EXPECT_EQ(test::field32(header, 38), 2835u);
+  EXPECT_EQ(test::field32(header, 42), 2835u);
+  EXPECT_EQ(test::field32(header, 46), 0u);
+  EXPECT_EQ(test::field32(header, 50), 0u);
+
+  // Pictures past 4 GiB keep the low 32 bits of their size.
+  fill_bmp24_header(header.data(), 65535, 65535, 0, 0);
+  EXPECT_EQ(test::field32(header, 2), static_cast<uint32_t>(uint64_t{196608} * 65535 + 54));
+}
+
+TEST(Bmp24Limits, SavedSizeMustFitTheHeader) {
+  EXPECT_EQ(bmp_stride(1, 3), 4);
+  EXPECT_EQ(bmp_stride(4, 3), 12);
+  EXPECT_EQ(bmp_stride(3, 4), 12);
+  EXPECT_TRUE(bmp24_file_fits(1, 1));
+  EXPECT_FALSE(bmp24_file_fits(0, 1));
+  EXPECT_FALSE(bmp24_file_fits(1, 0));
+  // 54 + 4 * h <= INT32_MAX exactly at h = (INT32_MAX - 54) / 4.
+  const int64_t tallest = (INT32_MAX - 54) / 4;
+  EXPECT_TRUE(bmp24_file_fits(1, tallest));
+  EXPECT_FALSE(bmp24_file_fits(1, tallest + 1));
+  EXPECT_FALSE(bmp24_file_fits(65535, 65535));
+}
+
+} // namespace
+} // namespace tavrin

@@ -1,0 +1,132 @@
+// Every plug-in against a world that lets it down: outputs that cannot be
+// written, inputs that are not files, and the output path naming the input.
+// A failed call returns 1, prints the plug-in's own message and never reports
+// an output as written.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sys/stat.h>
+
+#include "plugin_expectations.h"
+#include "hostile_pictures.h"
+#include "seed_pictures.h"
+#include "temp_dir.h"
+
+namespace tavrin::test {
+namespace {
+
+class FailingWorld : public testing::TestWithParam<PluginExpectations> {
+protected:
+  void SetUp() override {
+    // The unprivileged calls must reach the folder and read the input.
+    ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);
+    input_ = dir_.file("in.bmp");
+    write_file(input_, fuzz::make_face_file(61, 75));
+  }
+
+  const PluginExpectations &plugin() const { return GetParam(); }
+
+  // A failed save: status 1, the writer's message last on standard error, no
+  // line that reports the output as written.
+  void expect_failed_save(const RunResult &r, const std::string &output) const {
+    ASSERT_TRUE(r.completed) << r.err;
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(ends_with(r.err, plugin().cannot_write(output))) << r.err;
+    EXPECT_EQ(r.out.find(plugin().written(output)), std::string::npos) << r.out;
+  }
+
+  // A refused input: status 1, exactly the reader's message, nothing written.
+  void expect_refused_input(const RunResult &r, const std::string &input, const std::string &err) const {
+    ASSERT_TRUE(r.completed) << r.err;
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, plugin().before_load(input));
+    EXPECT_EQ(r.err, err);
+    EXPECT_FALSE(file_exists(dir_.file("out.bmp")));
+  }
+
+  TempDir dir_;
+  std::string input_;
+};
+
+TEST_P(FailingWorld, FullDiskIsAFailedWrite) {
+  expect_failed_save(run_plugin(plugin(), input_, "/dev/full"), "/dev/full");
+}
+
+TEST_P(FailingWorld, OutputInAMissingFolder) {
+  const std::string output = dir_.file("no-such-folder/out.bmp");
+  expect_failed_save(run_plugin(plugin(), input_, output), output);
+  EXPECT_FALSE(file_exists(output));
+}
+
+TEST_P(FailingWorld, OutputInAReadOnlyFolder) {
+  const std::string folder = dir_.file("read-only");
+  ASSERT_TRUE(std::filesystem::create_directory(folder));
+  ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
+  const std::string output = folder + "/out.bmp";
+  expect_failed_save(run_plugin(plugin(), input_, output, {.unprivileged = true}), output);
+  EXPECT_FALSE(file_exists(output));
+}
+
+TEST_P(FailingWorld, OutputThatIsAFolder) {
+  const std::string output = dir_.file("a-folder");
+  ASSERT_TRUE(std::filesystem::create_directory(output));
+  expect_failed_save(run_plugin(plugin(), input_, output), output);
+  EXPECT_TRUE(std::filesystem::is_directory(output));
+}
+
+TEST_P(FailingWorld, InputThatCannotBeOpened) {
+  const std::string missing = dir_.file("missing.bmp");
+  expect_refused_input(run_plugin(plugin(), missing, dir_.file("out.bmp")), missing,
+                       plugin().cannot_open(missing));
+
+  const std::string locked = dir_.file("locked.bmp");
+  write_file(locked, fuzz::make_face_file(61, 75));
+  ASSERT_EQ(chmod(locked.c_str(), 0000), 0);
+  expect_refused_input(run_plugin(plugin(), locked, dir_.file("out.bmp"), {.unprivileged = true}),
+                       locked, plugin().cannot_open(locked));
+}
+
+TEST_P(FailingWorld, InputThatIsEmptyOrAFolder) {
+  const std::string empty = dir_.file("empty.bmp");
+  write_file(empty, {});
+  expect_refused_input(run_plugin(plugin(), empty, dir_.file("out.bmp")), empty,
+                       plugin().not_a_bitmap(empty));
+
+  const std::string folder = dir_.file("folder.bmp");
+  ASSERT_TRUE(std::filesystem::create_directory(folder));
+  expect_refused_input(run_plugin(plugin(), folder, dir_.file("out.bmp")), folder,
+                       plugin().not_a_bitmap(folder));
+}
+
+// The input is read and closed before the output is opened, so writing over
+// the input gives what a separate output gets.
+TEST_P(FailingWorld, OutputOverTheInput) {
+  const Picture portrait = shrunk_portrait(2);
+  const std::string original = dir_.file("portrait.bmp"), separate = dir_.file("separate.bmp");
+  const std::string in_place = dir_.file("in-place.bmp");
+  ASSERT_TRUE(write_picture(original.c_str(), portrait));
+  ASSERT_TRUE(write_picture(in_place.c_str(), portrait));
+
+  RunResult apart = run_plugin(plugin(), original, separate);
+  RunResult same = run_plugin(plugin(), in_place, in_place);
+  ASSERT_TRUE(apart.completed && same.completed) << apart.err << same.err;
+  EXPECT_EQ(apart.status, 999);
+  EXPECT_EQ(same.status, 999);
+  EXPECT_EQ(read_file(in_place), read_file(separate));
+  EXPECT_NE(read_file(in_place), read_file(original)) << "no accessory drawn on the portrait";
+
+  auto replace_all = [](std::string text, const std::string &from, const std::string &to) {
+    for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+      text.replace(at, from.size(), to);
+    return text;
+  };
+  EXPECT_EQ(replace_all(replace_all(apart.out, separate, in_place), original, in_place), same.out);
+  EXPECT_EQ(apart.err, same.err);
+}
+
+INSTANTIATE_TEST_SUITE_P(Plugins, FailingWorld, testing::ValuesIn(built_plugins()),
+                         [](const auto &info) { return plugin_test_name(info.param); });
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(FailingWorld);
+
+} // namespace
+} // namespace tavrin::test
