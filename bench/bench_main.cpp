@@ -28,6 +28,7 @@ struct Options {
   int runs = 3;
   bool plain = false;
   double plain_limit = 1; // largest size in megapixels the plain search is run on
+  double face_share = 0.25; // face width / picture width
   std::string plugin_dir;
   std::string keep_dir;
 };
@@ -56,6 +57,7 @@ void print_usage(std::FILE *to) {
                "  --plain            also time the plain eye search of the sunglasses\n"
                "  --plain-limit MP   largest size for --plain (default 1; it grows with\n"
                "                     the fifth power of the face width)\n"
+               "  --face SHARE       face width as a share of the picture width (default 0.25)\n"
                "  --plugin-dir DIR   where the plug-ins are (default: beside this program)\n"
                "  --keep DIR         write pictures, outputs and logs to DIR and keep them\n");
 }
@@ -103,6 +105,9 @@ bool parse_options(int argc, char **argv, Options &o) {
       if (o.runs < 1 || o.runs > 100) return false;
     } else if (arg == "--plain-limit" && value(v)) {
       o.plain_limit = std::atof(v.c_str());
+    } else if (arg == "--face" && value(v)) {
+      o.face_share = std::atof(v.c_str());
+      if (!(o.face_share >= 0.01 && o.face_share <= 1)) return false;
     } else if (arg == "--plugin-dir" && value(v)) {
       o.plugin_dir = v;
     } else if (arg == "--keep" && value(v)) {
@@ -240,7 +245,7 @@ int main(int argc, char **argv) {
     std::snprintf(stem, sizeof stem, "face-%dx%d", width, height);
     const double pixels = static_cast<double>(width) * height;
     const std::string input = dir + "/" + stem + ".bmp";
-    if (!tavrin::write_picture(input.c_str(), tavrin::bench::make_face_picture(width, height))) {
+    if (!tavrin::write_picture(input.c_str(), tavrin::bench::make_face_picture(width, height, o.face_share))) {
       std::fprintf(stderr, "tavrin_bench: cannot write %s\n", input.c_str());
       return 1;
     }

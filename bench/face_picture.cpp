@@ -54,7 +54,7 @@ uint32_t mix(uint32_t x, uint32_t y) {
 
 } // namespace
 
-Picture make_face_picture(int32_t width, int32_t height) {
+Picture make_face_picture(int32_t width, int32_t height, double face_share) {
   Picture p;
   p.width = width;
   p.height = height;
@@ -71,8 +71,9 @@ Picture make_face_picture(int32_t width, int32_t height) {
     }
   }
 
-  // A face 200 units wide becomes a quarter of the picture width.
-  Canvas c{p, width / 2, (static_cast<int64_t>(height) * 45) / 100, width, 800};
+  // A face 200 units wide becomes face_share of the picture width.
+  const int64_t per_mille = std::clamp<int64_t>(static_cast<int64_t>(face_share * 1000 + 0.5), 10, 1000);
+  Canvas c{p, width / 2, (static_cast<int64_t>(height) * 45) / 100, width * per_mille, 200000};
   const Rgb hair{60, 40, 30};
   c.rect(-180, 200, 181, 100000, Rgb{40, 50, 90});   // shirt
   c.rect(-30, 110, 31, 210, Rgb{200, 150, 120});     // neck

@@ -9,7 +9,8 @@
 
 namespace tavrin::bench {
 
-// The same bytes for the same size on every run and machine.
-Picture make_face_picture(int32_t width, int32_t height);
+// The same bytes for the same size on every run and machine. The face is
+// `face_share` of the picture width wide (0.25: a quarter).
+Picture make_face_picture(int32_t width, int32_t height, double face_share = 0.25);
 
 } // namespace tavrin::bench
