@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
+#include <new>
 
 #include "skin_scan.h"
 
@@ -44,13 +46,21 @@ FaceRect detect_face_region(const BmpImage &image) {
   const int32_t grid_h = static_cast<int32_t>((int64_t{height} + cell_h - 1) / cell_h);
   std::array<int32_t, kMaxGridSide * kMaxGridSide> grid{};
 
+  // The run of every cell on every row, kept when rows are wide enough for
+  // it to cost little beside the picture: the window scan below then needs
+  // no second look at the pixels.
+  const bool keep_runs = width >= 64;
+  std::unique_ptr<SkinRun[]> runs(
+      keep_runs ? new (std::nothrow) SkinRun[static_cast<size_t>(height) * grid_w] : nullptr);
   const uint8_t *px = image.pixels;
   for (int32_t y = 0; y < height; ++y) {
     int32_t *grid_row = grid.data() + (y / cell_h) * grid_w;
     // Cell by cell, so no pixel needs a division.
     for (int32_t x = 0, cell = 0; x < width; x += cell_w, ++cell) {
       const int32_t n = static_cast<int32_t>(std::min<int64_t>(cell_w, int64_t{width} - x));
-      grid_row[cell] += scan_skin_run(px, n).count;
+      const SkinRun run = scan_skin_run(px, n);
+      grid_row[cell] += run.count;
+      if (runs) runs[static_cast<size_t>(y) * grid_w + cell] = run;
       px += static_cast<size_t>(n) * 3;
     }
   }
@@ -80,6 +90,20 @@ FaceRect detect_face_region(const BmpImage &image) {
   int64_t count = 0;
   int32_t min_x = x1, max_x = x0, min_y = y1, max_y = y0;
   for (int32_t y = y0; y < y1 && x0 < x1; ++y) {
+    if (runs) {
+      // The window is made of whole cells.
+      const SkinRun *row = runs.get() + static_cast<size_t>(y) * grid_w;
+      for (int32_t cell = x0 / cell_w, x = x0; x < x1; ++cell, x += cell_w) {
+        const SkinRun &run = row[cell];
+        if (run.count == 0) continue;
+        count += run.count;
+        min_x = std::min(min_x, x + run.first);
+        max_x = std::max(max_x, x + run.last);
+        min_y = std::min(min_y, y);
+        max_y = std::max(max_y, y);
+      }
+      continue;
+    }
     const SkinRun run = scan_skin_run(image.pixels + (static_cast<size_t>(y) * width + x0) * 3, x1 - x0);
     if (run.count == 0) continue;
     count += run.count;
