@@ -10,6 +10,10 @@
 
 #include "eye_maps.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tavrin::sunglasses {
 
 namespace {
@@ -80,7 +84,35 @@ struct RegionTables {
     const size_t a = static_cast<size_t>(x - x0), b = a + w;
     const int64_t n = int64_t{w} * h;
     const int64_t *g = gray.data(), *q = square.data(), *e = eye.data();
-    for (int32_t k = 0; k < count; ++k) {
+    int32_t k = 0;
+#if defined(__SSE2__)
+    // Two windows at a time, the same operations in the same order. The sums
+    // are below 2^52 and not negative, so they become doubles exactly by
+    // placing them in the mantissa of 2^52 and subtracting 2^52.
+    const __m128i magic_bits = _mm_set1_epi64x(0x4330000000000000);
+    const __m128d magic = _mm_set1_pd(4503599627370496.0), count_d = _mm_set1_pd(static_cast<double>(n));
+    auto window_sums = [&](const int64_t *t, size_t at) {
+      const __m128i s = _mm_add_epi64(
+          _mm_sub_epi64(_mm_sub_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i *>(t + bottom + b + at)),
+                                      _mm_loadu_si128(reinterpret_cast<const __m128i *>(t + bottom + a + at))),
+                        _mm_loadu_si128(reinterpret_cast<const __m128i *>(t + top + b + at))),
+          _mm_loadu_si128(reinterpret_cast<const __m128i *>(t + top + a + at)));
+      return _mm_sub_pd(_mm_castsi128_pd(_mm_or_si128(s, magic_bits)), magic);
+    };
+    for (; k + 2 <= count; k += 2) {
+      const size_t at = static_cast<size_t>(k);
+      const __m128d mean = _mm_div_pd(window_sums(g, at), count_d);
+      const __m128d mean_square = _mm_div_pd(window_sums(q, at), count_d);
+      const __m128d v = _mm_sub_pd(mean_square, _mm_mul_pd(mean, mean));
+      const __m128d e_mean = _mm_div_pd(window_sums(e, at), count_d);
+      const __m128d score = _mm_sub_pd(_mm_sub_pd(mean, _mm_mul_pd(_mm_set1_pd(1.5), _mm_sqrt_pd(v))),
+                                       _mm_mul_pd(_mm_set1_pd(0.8), e_mean));
+      // NaN, from a variance rounded below zero, becomes +inf as below.
+      const __m128d nan = _mm_cmpunord_pd(score, score);
+      _mm_storeu_pd(out + k, _mm_or_pd(_mm_andnot_pd(nan, score), _mm_and_pd(nan, _mm_set1_pd(kInf))));
+    }
+#endif
+    for (; k < count; ++k) {
       const size_t ta = top + a + k, tb = top + b + k, ba = bottom + a + k, bb = bottom + b + k;
       out[k] = score_from_sums(g[bb] - g[ba] - g[tb] + g[ta], q[bb] - q[ba] - q[tb] + q[ta],
                                e[bb] - e[ba] - e[tb] + e[ta], n);
@@ -653,14 +685,16 @@ void fine_width(PairSearch &c, const WidthPlan &g, Side &left, Side &right, Pair
   const double factor_max = g.offset_max * g.spacing_max;
   start_side(left, g, left_range(g, c.image_w, c.image_h));
   start_side(right, g, right_range(g, c.image_w, c.image_h));
-  // First the lowest score of each side, unless the width drops out before.
+  // First the lowest score of each side, unless the width drops out before;
+  // the side with the lower unscored front is refined first, as the one more
+  // likely to hold the sum down.
   for (;;) {
     if (left.heap.empty() || right.heap.empty()) return;
     const Node &l = left.heap.front(), &r = right.heap.front();
     if (!c.in_race(l.v, r.v, factor_max)) return;
-    if (l.scored_at < 0) expand_lowest(left, g);
-    else if (r.scored_at < 0) expand_lowest(right, g);
-    else break;
+    if (l.scored_at >= 0 && r.scored_at >= 0) break;
+    if (r.scored_at >= 0 || (l.scored_at < 0 && l.v <= r.v)) expand_lowest(left, g);
+    else expand_lowest(right, g);
   }
   const double lmin = left.heap.front().v, rmin = right.heap.front().v;
   settle(c, left, g, rmin, factor_max);
