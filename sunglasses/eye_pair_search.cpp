@@ -239,19 +239,19 @@ bool make_width_plan(const SearchFrame &f, const PassPlan &p, int32_t pass, int3
 }
 
 // Scores of the windows still in the race, over the boxes they occupy: left
-// windows (k, i) in [k0, k0 + n_k) x [i0, i0 + n_i), right windows in columns
-// [rk0, rk0 + n_rk) and all rows u0 = i0 .. i0 + n_u - 1 that left rows reach.
-// Windows out of the race, or out of the picture, hold +inf.
+// windows (k, i) in [k0, k0 + n_k) x [i0, i0 + n_i), right windows (kr, u) in
+// [rk0, rk0 + n_rk) x [ru0, ru0 + n_ru). Windows out of the race, or out of
+// the picture, hold +inf.
 struct PairTables {
   int32_t k0 = 0, i0 = 0, n_k = 0, n_i = 0;
-  int32_t rk0 = 0, n_rk = 0, n_u = 0;
+  int32_t rk0 = 0, n_rk = 0, ru0 = 0, n_ru = 0;
   std::vector<double> left;  // row-major: left[(i - i0) * n_k + (k - k0)]
-  std::vector<double> right; // column-major: right[(kr - rk0) * n_u + (u - i0)]
+  std::vector<double> right; // column-major: right[(kr - rk0) * n_ru + (u - ru0)]
 };
 
 // Work buffers kept across widths.
 struct Buffers {
-  std::vector<double> col_min, chunk_min, block_min, column, slid, pre, suf;
+  std::vector<double> col_min, row_block_min, block_min, column, slid, pre, suf;
 };
 
 struct PairSearch {
@@ -280,26 +280,48 @@ constexpr int32_t kBlock = 16; // right columns bounded together
 // the winner by the plain scan's rule.
 void search_pairs(PairSearch &c, const WidthPlan &g, const PairTables &t) {
   Buffers &b = c.buf;
-  const int32_t n_chunks = (g.n_dy + kChunk - 1) / kChunk;
-  std::vector<double> chunk_factor(n_chunks, 0);
-  for (int32_t j = 0; j < g.n_dy; ++j)
-    chunk_factor[j / kChunk] = std::max(chunk_factor[j / kChunk], g.offset[j]);
-
-  // Per right column: the lowest score over each left row's full offset
-  // range, and over each run of kChunk rows.
+  // Right scores: lowest per column over runs of kChunk rows (aligned), and
+  // over each left row's full offset range.
+  const int32_t n_row_blocks = t.n_ru / kChunk + 2;
+  b.row_block_min.assign(static_cast<size_t>(t.n_rk) * n_row_blocks, kInf);
   b.col_min.assign(static_cast<size_t>(t.n_i) * t.n_rk, kInf);
-  b.chunk_min.assign(static_cast<size_t>(t.n_rk) * t.n_u, kInf);
-  b.column.resize(t.n_u + kChunk);
-  b.slid.resize(t.n_u + kChunk);
+  const int32_t reach = t.n_i + g.n_dy - 1; // rows a left row of the box can reach
   for (int32_t rk = 0; rk < t.n_rk; ++rk) {
-    const double *col = &t.right[static_cast<size_t>(rk) * t.n_u];
-    if (std::all_of(col, col + t.n_u, [](double v) { return v == kInf; })) continue;
-    std::copy(col, col + t.n_u, b.column.begin());
-    std::fill(b.column.begin() + t.n_u, b.column.end(), kInf);
-    sliding_min(b.column.data(), t.n_u, g.n_dy, b.slid.data(), b.pre, b.suf);
-    for (int32_t i = 0; i < t.n_i; ++i) b.col_min[static_cast<size_t>(i) * t.n_rk + rk] = b.slid[i];
-    sliding_min(b.column.data(), t.n_u + kChunk - 1, kChunk, &b.chunk_min[static_cast<size_t>(rk) * t.n_u],
-                b.pre, b.suf);
+    const double *col = &t.right[static_cast<size_t>(rk) * t.n_ru];
+    double *blocks = &b.row_block_min[static_cast<size_t>(rk) * n_row_blocks];
+    int32_t first = -1, last = -1;
+    double lowest = kInf;
+    for (int32_t r = 0; r < t.n_ru; ++r) {
+      if (col[r] == kInf) continue;
+      if (first < 0) first = r;
+      last = r;
+      lowest = std::min(lowest, col[r]);
+      blocks[r / kChunk] = std::min(blocks[r / kChunk], col[r]);
+    }
+    if (first < 0) continue;
+    if (last - first < 64) {
+      // Few rows: most left rows see all of them.
+      for (int32_t bi = 0; bi < t.n_i; ++bi) {
+        const int32_t top = bi + t.i0 - t.ru0;
+        const int32_t lo = std::max(top, first), hi = std::min(top + g.n_dy - 1, last);
+        if (lo > hi) continue;
+        double m = lowest;
+        if (lo != first || hi != last) {
+          m = kInf;
+          for (int32_t r = lo; r <= hi; ++r) m = std::min(m, col[r]);
+        }
+        b.col_min[static_cast<size_t>(bi) * t.n_rk + rk] = m;
+      }
+      continue;
+    }
+    b.column.resize(reach);
+    b.slid.resize(reach);
+    for (int32_t q = 0; q < reach; ++q) {
+      const int32_t r = t.i0 - t.ru0 + q;
+      b.column[q] = r >= 0 && r < t.n_ru ? col[r] : kInf;
+    }
+    sliding_min(b.column.data(), reach, g.n_dy, b.slid.data(), b.pre, b.suf);
+    for (int32_t bi = 0; bi < t.n_i; ++bi) b.col_min[static_cast<size_t>(bi) * t.n_rk + rk] = b.slid[bi];
   }
   const int32_t n_blocks = (t.n_rk + kBlock - 1) / kBlock;
   b.block_min.assign(static_cast<size_t>(t.n_i) * n_blocks, kInf);
@@ -318,7 +340,9 @@ void search_pairs(PairSearch &c, const WidthPlan &g, const PairTables &t) {
     if (ls == kInf) return;
     const int32_t i = bi + t.i0, k = bk + t.k0;
     const int32_t lo = std::max(t.rk0, k + g.t_lo) - t.rk0, hi = std::min(t.rk0 + t.n_rk - 1, k + g.t_hi) - t.rk0;
-    if (lo > hi) return;
+    // Offsets whose right rows lie in the box.
+    const int32_t j_lo = std::max(0, t.ru0 - i), j_hi = std::min(g.n_dy - 1, t.ru0 + t.n_ru - 1 - i);
+    if (lo > hi || j_lo > j_hi) return;
     const double *blocks = &b.block_min[static_cast<size_t>(bi) * n_blocks];
     double lowest = kInf;
     for (int32_t blk = lo / kBlock; blk <= hi / kBlock; ++blk) lowest = std::min(lowest, blocks[blk]);
@@ -338,16 +362,23 @@ void search_pairs(PairSearch &c, const WidthPlan &g, const PairTables &t) {
         if (c.hopeless(total_bound(ls + b.col_min[static_cast<size_t>(bi) * t.n_rk + rk], g.offset_max * sp),
                        ScanIndex{g.pass, g.w, i, k, kr, -1}))
           continue;
-        const double *rs = &t.right[static_cast<size_t>(rk) * t.n_u + bi];
-        const double *chunks = &b.chunk_min[static_cast<size_t>(rk) * t.n_u + bi];
-        for (int32_t ch = 0; ch < n_chunks; ++ch) {
-          const int32_t ja = ch * kChunk, jb = std::min(g.n_dy, ja + kChunk);
-          if (c.hopeless(total_bound(ls + chunks[ja], chunk_factor[ch] * sp),
-                         ScanIndex{g.pass, g.w, i, k, kr, ja - 1}))
+        // col[i - ru0 + j]: the right window at offset j.
+        const double *col = &t.right[static_cast<size_t>(rk) * t.n_ru];
+        const int32_t row_of_j0 = i - t.ru0;
+        const double *row_blocks = &b.row_block_min[static_cast<size_t>(rk) * n_row_blocks];
+        for (int32_t ja = j_lo; ja <= j_hi; ja += kChunk) {
+          const int32_t jb = std::min(j_hi + 1, ja + kChunk);
+          // The offset factor grows with |dy|: largest at one end of a run.
+          const double chunk_factor = std::max(g.offset[ja], g.offset[jb - 1]) * sp;
+          const int32_t ra_row = i + ja - t.ru0, rb_row = i + jb - 1 - t.ru0;
+          double chunk_low = kInf;
+          for (int32_t q = ra_row / kChunk; q <= rb_row / kChunk; ++q) chunk_low = std::min(chunk_low, row_blocks[q]);
+          if (c.hopeless(total_bound(ls + chunk_low, chunk_factor), ScanIndex{g.pass, g.w, i, k, kr, ja - 1}))
             continue;
           for (int32_t j = ja; j < jb; ++j) {
             // The plain scan's total, operation for operation.
-            const double total = (g.offset[j] * sp) * (rs[j] + ls);
+            const double rs = col[row_of_j0 + j];
+            const double total = (g.offset[j] * sp) * (rs + ls);
             const ScanIndex at{g.pass, g.w, i, k, kr, j};
             if (total < c.best.total || (total == c.best.total && at < c.best_at)) {
               const int32_t rx = g.rx0 + kr * g.s, ry = y + g.dy_min + j * g.s;
@@ -355,7 +386,7 @@ void search_pairs(PairSearch &c, const WidthPlan &g, const PairTables &t) {
               c.best.found = true;
               c.best.total = total;
               c.best.left = EyeRecord{x + w / 2, y + h / 2, w / 2, h / 2, ls};
-              c.best.right = EyeRecord{rx + w / 2, ry + h / 2, w / 2, h / 2, rs[j]};
+              c.best.right = EyeRecord{rx + w / 2, ry + h / 2, w / 2, h / 2, rs};
               c.best_at = at;
             }
           }
@@ -407,7 +438,7 @@ void keep_contenders(const PairSearch &c, const WidthPlan &g, const std::vector<
   const double factor_max = g.offset_max * g.spacing_max;
   t = PairTables{};
   if (!c.in_race(lmin, rmin, factor_max)) return;
-  int32_t k_lo = g.n_x, k_hi = -1, i_lo = g.n_y, i_hi = -1, r_lo = g.n_rx, r_hi = -1;
+  int32_t k_lo = g.n_x, k_hi = -1, i_lo = g.n_y, i_hi = -1, r_lo = g.n_rx, r_hi = -1, u_lo = g.n_ry, u_hi = -1;
   for (int32_t i = 0; i < g.n_y; ++i)
     for (int32_t k = 0; k < g.n_x; ++k)
       if (c.in_race(left[static_cast<size_t>(i) * g.n_x + k], rmin, factor_max)) {
@@ -416,27 +447,34 @@ void keep_contenders(const PairSearch &c, const WidthPlan &g, const std::vector<
       }
   for (int32_t u = 0; u < g.n_ry; ++u)
     for (int32_t kr = 0; kr < g.n_rx; ++kr)
-      if (c.in_race(right[static_cast<size_t>(u) * g.n_rx + kr], lmin, factor_max))
+      if (c.in_race(right[static_cast<size_t>(u) * g.n_rx + kr], lmin, factor_max)) {
         r_lo = std::min(r_lo, kr), r_hi = std::max(r_hi, kr);
+        u_lo = std::min(u_lo, u), u_hi = std::max(u_hi, u);
+      }
   if (k_hi < 0 || r_hi < 0) return;
+  // Right rows the left rows can reach.
+  u_lo = std::max(u_lo, i_lo);
+  u_hi = std::min(u_hi, i_hi + g.n_dy - 1);
+  if (u_lo > u_hi) return;
   t.k0 = k_lo;
   t.n_k = k_hi - k_lo + 1;
   t.i0 = i_lo;
   t.n_i = i_hi - i_lo + 1;
   t.rk0 = r_lo;
   t.n_rk = r_hi - r_lo + 1;
-  t.n_u = t.n_i + g.n_dy - 1;
+  t.ru0 = u_lo;
+  t.n_ru = u_hi - u_lo + 1;
   t.left.assign(static_cast<size_t>(t.n_k) * t.n_i, kInf);
-  t.right.assign(static_cast<size_t>(t.n_rk) * t.n_u, kInf);
+  t.right.assign(static_cast<size_t>(t.n_rk) * t.n_ru, kInf);
   for (int32_t i = 0; i < t.n_i; ++i)
     for (int32_t k = 0; k < t.n_k; ++k) {
       const double v = left[static_cast<size_t>(i + t.i0) * g.n_x + k + t.k0];
       if (c.in_race(v, rmin, factor_max)) t.left[static_cast<size_t>(i) * t.n_k + k] = v;
     }
-  for (int32_t u = 0; u < t.n_u; ++u)
+  for (int32_t u = 0; u < t.n_ru; ++u)
     for (int32_t kr = 0; kr < t.n_rk; ++kr) {
-      const double v = right[static_cast<size_t>(u + t.i0) * g.n_rx + kr + t.rk0];
-      if (c.in_race(v, lmin, factor_max)) t.right[static_cast<size_t>(kr) * t.n_u + u] = v;
+      const double v = right[static_cast<size_t>(u + t.ru0) * g.n_rx + kr + t.rk0];
+      if (c.in_race(v, lmin, factor_max)) t.right[static_cast<size_t>(kr) * t.n_ru + u] = v;
     }
 }
 
@@ -701,21 +739,29 @@ void fine_width(PairSearch &c, const WidthPlan &g, Side &left, Side &right, Pair
   settle(c, right, g, lmin, factor_max);
   if (left.kept.empty() || right.kept.empty()) return;
 
-  int32_t k_lo = g.n_x, k_hi = -1, i_lo = g.n_y, i_hi = -1, r_lo = g.n_rx, r_hi = -1;
+  int32_t k_lo = g.n_x, k_hi = -1, i_lo = g.n_y, i_hi = -1, r_lo = g.n_rx, r_hi = -1, u_lo = g.n_ry, u_hi = -1;
   for (const Node &n : left.kept) {
     k_lo = std::min(k_lo, n.k0), k_hi = std::max(k_hi, n.k1);
     i_lo = std::min(i_lo, n.i0), i_hi = std::max(i_hi, n.i1);
   }
-  for (const Node &n : right.kept) r_lo = std::min(r_lo, n.k0), r_hi = std::max(r_hi, n.k1);
+  for (const Node &n : right.kept) {
+    r_lo = std::min(r_lo, n.k0), r_hi = std::max(r_hi, n.k1);
+    u_lo = std::min(u_lo, n.i0), u_hi = std::max(u_hi, n.i1);
+  }
+  // Right rows the left rows can reach.
+  u_lo = std::max(u_lo, i_lo);
+  u_hi = std::min(u_hi, i_hi + g.n_dy - 1);
+  if (u_lo > u_hi) return;
   t.k0 = k_lo;
   t.n_k = k_hi - k_lo + 1;
   t.i0 = i_lo;
   t.n_i = i_hi - i_lo + 1;
   t.rk0 = r_lo;
   t.n_rk = r_hi - r_lo + 1;
-  t.n_u = t.n_i + g.n_dy - 1;
+  t.ru0 = u_lo;
+  t.n_ru = u_hi - u_lo + 1;
   t.left.assign(static_cast<size_t>(t.n_k) * t.n_i, kInf);
-  t.right.assign(static_cast<size_t>(t.n_rk) * t.n_u, kInf);
+  t.right.assign(static_cast<size_t>(t.n_rk) * t.n_ru, kInf);
   for (const Node &n : left.kept) {
     const double *v = left.scores.data() + n.scored_at;
     for (int32_t i = n.i0; i <= n.i1; ++i)
@@ -726,8 +772,8 @@ void fine_width(PairSearch &c, const WidthPlan &g, Side &left, Side &right, Pair
     const double *v = right.scores.data() + n.scored_at;
     for (int32_t u = n.i0; u <= n.i1; ++u)
       for (int32_t kr = n.k0; kr <= n.k1; ++kr, ++v)
-        if (u >= t.i0 && u < t.i0 + t.n_u && c.in_race(*v, lmin, factor_max))
-          t.right[static_cast<size_t>(kr - t.rk0) * t.n_u + (u - t.i0)] = *v;
+        if (u >= t.ru0 && u < t.ru0 + t.n_ru && c.in_race(*v, lmin, factor_max))
+          t.right[static_cast<size_t>(kr - t.rk0) * t.n_ru + (u - t.ru0)] = *v;
   }
   search_pairs(c, g, t);
 }
