@@ -81,10 +81,11 @@ Picture make_picture(Random &rnd, Kind kind) {
     // Blocks of two or three greys: many windows share one score.
     const uint8_t levels[3] = {rnd.byte(), rnd.byte(), rnd.byte()};
     const int32_t n = rnd.between(2, 3), block = rnd.between(1, 6);
-    std::vector<uint8_t> cells(64 * 64);
+    const int32_t cells_w = p.width / block + 1, cells_h = p.height / block + 1;
+    std::vector<uint8_t> cells(static_cast<size_t>(cells_w) * cells_h);
     for (uint8_t &c : cells) c = levels[rnd.below(n)];
     for (int32_t y = 0; y < p.height; ++y)
-      for (int32_t x = 0; x < p.width; ++x) p.set(x, y, grey(cells[(y / block) * 64 + x / block]));
+      for (int32_t x = 0; x < p.width; ++x) p.set(x, y, grey(cells[(y / block) * cells_w + x / block]));
     break;
   }
   case Kind::kFace:
