@@ -220,7 +220,7 @@ bool make_width_plan(const SearchFrame &f, const PassPlan &p, int32_t pass, int3
   g.t_hi = g.t_min - 1;
   g.spacing.assign(g.n_rx - g.t_min, 0);
   for (int32_t t = g.t_min; t < g.n_rx; ++t) {
-    const int32_t x = g.x0, rx = g.x0 + (g.rx0 - g.x0) + t * g.s;
+    const int32_t x = g.x0, rx = g.rx0 + t * g.s; // any pair at this distance
     const double q = ((rx + half) - (x + half)) / fw;
     if (!(0.25 <= q && q <= 0.6)) continue;
     const double factor = 1 + 2 * std::fabs(q - 0.4);
