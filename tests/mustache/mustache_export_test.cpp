@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "bmp_builder.h"
+#include "mustache_pipeline.h"
 #include "picture_helpers.h"
 #include "plugin_loader.h"
 #include "plugin_runner.h"
@@ -217,6 +218,24 @@ TEST(MustacheExport, CallsOnTwoThreadsDoNotInterfere) {
     EXPECT_EQ(read_file(dir.file("a-" + n + ".bmp")), a_alone) << round;
     EXPECT_EQ(read_file(dir.file("b-" + n + ".bmp")), b_alone) << round;
   }
+}
+
+} // namespace
+} // namespace tavrin::mustache
+
+namespace tavrin::mustache {
+namespace {
+
+TEST(MustacheFallback, HalvesTheWidthAndTakesSeventyPercentOfTheHeight) {
+  const MustacheAnchor odd = fallback_anchor(101, 100);
+  EXPECT_EQ(odd.cx, 50);
+  EXPECT_EQ(odd.face_w, 50);
+  EXPECT_EQ(odd.mouth_y, 70);
+  EXPECT_EQ(fallback_anchor(1, 3).mouth_y, 2); // 210 / 100, truncated
+  // Past 30,678,337 rows height * 70 no longer fits 32 bits; the row must
+  // still be the one 70 % down, never a wrapped negative one.
+  EXPECT_EQ(fallback_anchor(1, 31000000).mouth_y, 21700000);
+  EXPECT_EQ(fallback_anchor(1, INT32_MAX).mouth_y, 1503238552);
 }
 
 } // namespace
