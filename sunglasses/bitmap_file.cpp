@@ -26,9 +26,11 @@ constexpr uint16_t kBmpSignature = 0x4D42; // "BM"
 constexpr size_t kFileHeaderBytes = 14;
 constexpr size_t kInfoHeaderBytes = 40;
 
+#if !defined(TAVRIN_ROWS_BY_DESCRIPTOR)
 // Rows go through a stream buffer this large: the default of a few KiB
 // would cost a system call every row or two on large pictures.
 constexpr size_t kStreamBuffer = size_t{1} << 18;
+#endif
 
 #if defined(TAVRIN_ROWS_BY_DESCRIPTOR)
 // Rows move between the file and the picture by gather and scatter calls:
@@ -122,7 +124,9 @@ BmpImagePtr load_bmp(const char *path) {
     return nullptr;
   }
   std::FILE *f = file.get();
+#if !defined(TAVRIN_ROWS_BY_DESCRIPTOR)
   std::setvbuf(f, nullptr, _IOFBF, kStreamBuffer);
+#endif
 
   uint8_t header[kFileHeaderBytes + kInfoHeaderBytes];
   if (std::fread(header, 1, kFileHeaderBytes, f) != kFileHeaderBytes ||
@@ -213,7 +217,9 @@ bool save_bmp(const char *path, const BmpImage &image) {
     return false;
   }
   std::FILE *f = file.get();
+#if !defined(TAVRIN_ROWS_BY_DESCRIPTOR)
   std::setvbuf(f, nullptr, _IOFBF, kStreamBuffer);
+#endif
   bool ok = std::fwrite(header, 1, sizeof header, f) == sizeof header;
 #if defined(TAVRIN_ROWS_BY_DESCRIPTOR)
   ok = ok && std::fflush(f) == 0 && write_rows(fileno(f), image, padding);
