@@ -30,6 +30,15 @@ inline __m128i not_above(__m128i x, char c) {
 // that the lane mask drops.
 constexpr int kRedLanes[3] = {0x4924, 0x2492, 0x9249};
 
+// Set bits of a 16-bit mask; inline, since without a popcount instruction
+// the builtin becomes a library call.
+inline int bit_count(int m) {
+  m = m - ((m >> 1) & 0x5555);
+  m = (m & 0x3333) + ((m >> 2) & 0x3333);
+  m = (m + (m >> 4)) & 0x0F0F;
+  return (m + (m >> 8)) & 0x1F;
+}
+
 // Rule A of is_skin_pixel as byte arithmetic: its "red above green" and
 // "red above blue" follow from the differences above 15, red is then the
 // largest channel, and the spread is red minus the smaller other one. Also
@@ -78,7 +87,7 @@ SkinRun scan_skin_run(const uint8_t *px, int32_t n) {
         if (is_skin_pixel(q[0], q[1], q[2])) skin[k] |= 1 << lane;
       }
     }
-    const int found = __builtin_popcount(skin[0]) + __builtin_popcount(skin[1]) + __builtin_popcount(skin[2]);
+    const int found = bit_count(skin[0]) + bit_count(skin[1]) + bit_count(skin[2]);
     if (found == 0) continue;
     run.count += found;
     // Pixel of lane j in vector k: (16k + j - 2) / 3.
