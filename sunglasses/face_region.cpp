@@ -17,6 +17,40 @@ constexpr int kMaxGridSide = 23;
 
 int32_t cell_size(int32_t extent) { return std::max<int32_t>(extent / 12, 1); }
 
+// Rule B's shares, r * k and g * k with k = 1 / ((r + g + b) + 1), grow with r
+// and g for a fixed channel sum, and rounding keeps that order, so for each
+// sum the channel values whose share is inside the rule's open interval form
+// a run [lo, hi]. The runs are worked out by the compiler in the same double
+// operations, and a pixel then needs two integer comparisons per channel.
+struct ShareRuns {
+  uint8_t red_lo, red_hi, green_lo, green_hi; // empty when lo > hi
+};
+
+constexpr ShareRuns share_runs(int sum) {
+  const double k = 1.0 / (static_cast<double>(sum) + 1.0);
+  ShareRuns runs{255, 0, 255, 0};
+  for (int v = 0; v < 256; ++v) {
+    const double share = v * k;
+    if (share > 0.35 && share < 0.55) {
+      if (v < runs.red_lo) runs.red_lo = static_cast<uint8_t>(v);
+      runs.red_hi = static_cast<uint8_t>(v);
+    }
+    if (share > 0.2 && share < 0.4) {
+      if (v < runs.green_lo) runs.green_lo = static_cast<uint8_t>(v);
+      runs.green_hi = static_cast<uint8_t>(v);
+    }
+  }
+  return runs;
+}
+
+constexpr std::array<ShareRuns, 766> make_share_runs() {
+  std::array<ShareRuns, 766> table{};
+  for (int sum = 0; sum < 766; ++sum) table[sum] = share_runs(sum);
+  return table;
+}
+
+constexpr std::array<ShareRuns, 766> kShareRuns = make_share_runs();
+
 } // namespace
 
 bool is_skin_pixel(uint8_t blue, uint8_t green, uint8_t red) {
@@ -27,11 +61,10 @@ bool is_skin_pixel(uint8_t blue, uint8_t green, uint8_t red) {
   if ((r > 95) & (g > 40) & (b > 20) & (r - g > 15) & (r - b > 15) & (r - std::min(g, b) < 170))
     return true;
   if (!((r > 60) & (g > 30) & (b > 15) & (r > b))) return false;
-  // Rule B. Shares are products with one reciprocal, not three quotients.
-  const double k = 1.0 / (static_cast<double>(r + g + b) + 1.0);
-  const double red_share = r * k;
-  const double green_share = g * k;
-  return red_share > 0.35 && red_share < 0.55 && green_share > 0.2 && green_share < 0.4;
+  // Rule B: red share r * k and green share g * k, with k = 1 / ((r + g + b)
+  // + 1), products with one reciprocal; as runs of channel values per sum.
+  const ShareRuns &runs = kShareRuns[r + g + b];
+  return (r >= runs.red_lo) & (r <= runs.red_hi) & (g >= runs.green_lo) & (g <= runs.green_hi);
 }
 
 FaceRect fallback_face_region(int32_t width, int32_t height) {

@@ -18,11 +18,6 @@ void add_pixel(SkinRun &run, int32_t i) {
 
 #if defined(__SSE2__)
 
-// Lanes of x not above c (unsigned bytes): all ones there.
-inline __m128i not_above(__m128i x, char c) {
-  return _mm_cmpeq_epi8(_mm_subs_epu8(x, _mm_set1_epi8(c)), _mm_setzero_si128());
-}
-
 // Sixteen pixels are 48 bytes, three vectors. In vector k the lanes whose
 // byte is a red one (byte index 2 mod 3) carry the result; the green and
 // blue bytes of the same pixel are moved into those lanes by shifting in the
@@ -42,23 +37,26 @@ inline int bit_count(int m) {
 // Rule A of is_skin_pixel as byte arithmetic: its "red above green" and
 // "red above blue" follow from the differences above 15, red is then the
 // largest channel, and the spread is red minus the smaller other one. Also
-// the lanes where rule A fails and rule B's integer tests hold: rule B's
-// shares need doubles, so those pixels are decided one by one.
+// the lanes where rule A fails and rule B's first tests hold: those pixels
+// get rule B's shares one by one.
 inline void classify(__m128i r, __m128i g, __m128i b, int &rule_a, int &maybe_b) {
+  const __m128i zero = _mm_setzero_si128();
+  auto above = [](__m128i x, char c) { return _mm_subs_epu8(x, _mm_set1_epi8(c)); }; // zero unless x > c
   const __m128i rg = _mm_subs_epu8(r, g), rb = _mm_subs_epu8(r, b);
-  const __m128i all = _mm_set1_epi8(static_cast<char>(0xFF));
-  __m128i fail_a = _mm_or_si128(not_above(r, 95), not_above(g, 40));
-  fail_a = _mm_or_si128(fail_a, not_above(b, 20));
-  fail_a = _mm_or_si128(fail_a, not_above(rg, 15));
-  fail_a = _mm_or_si128(fail_a, not_above(rb, 15));
-  fail_a = _mm_or_si128(fail_a, _mm_xor_si128(not_above(rg, static_cast<char>(169)), all));
-  fail_a = _mm_or_si128(fail_a, _mm_xor_si128(not_above(rb, static_cast<char>(169)), all));
-  __m128i fail_b = _mm_or_si128(not_above(r, 60), not_above(g, 30));
-  fail_b = _mm_or_si128(fail_b, not_above(b, 15));
-  fail_b = _mm_or_si128(fail_b, not_above(rb, 0));
-  const int a_fails = _mm_movemask_epi8(fail_a);
+  // A lane passes the lower bounds when none of its excesses is zero, and
+  // the upper bounds (differences below 170) when neither excess over 169
+  // is above zero.
+  __m128i low = _mm_min_epu8(above(r, 95), above(g, 40));
+  low = _mm_min_epu8(low, above(b, 20));
+  low = _mm_min_epu8(low, above(rg, 15));
+  low = _mm_min_epu8(low, above(rb, 15));
+  const __m128i high = _mm_max_epu8(above(rg, static_cast<char>(169)), above(rb, static_cast<char>(169)));
+  const int a_fails = _mm_movemask_epi8(_mm_cmpeq_epi8(low, zero)) | ~_mm_movemask_epi8(_mm_cmpeq_epi8(high, zero));
+  __m128i pre_b = _mm_min_epu8(above(r, 60), above(g, 30));
+  pre_b = _mm_min_epu8(pre_b, above(b, 15));
+  pre_b = _mm_min_epu8(pre_b, rb);
   rule_a = ~a_fails & 0xFFFF;
-  maybe_b = a_fails & ~_mm_movemask_epi8(fail_b) & 0xFFFF;
+  maybe_b = a_fails & ~_mm_movemask_epi8(_mm_cmpeq_epi8(pre_b, zero)) & 0xFFFF;
 }
 
 #endif
