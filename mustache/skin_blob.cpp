@@ -2,6 +2,10 @@
 
 #include "console.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tavrin::mustache {
 
 namespace {
@@ -10,7 +14,64 @@ template <typename T> HeapArray<T> allocate(size_t count) {
   return HeapArray<T>(static_cast<T *>(std::malloc(count * sizeof(T))));
 }
 
+#if defined(__SSE2__)
+// Lanes of x not above c (unsigned bytes): all ones there.
+inline __m128i not_above(__m128i x, char c) {
+  return _mm_cmpeq_epi8(_mm_subs_epu8(x, _mm_set1_epi8(c)), _mm_setzero_si128());
+}
+#endif
+
+// Column of the first unlabelled skin pixel of `row` from column x on, or
+// `width` when there is none; eight labels at a time where possible.
+int32_t next_unlabelled(const int16_t *row, int32_t x, int32_t width) {
+#if defined(__SSE2__)
+  const __m128i wanted = _mm_set1_epi16(kUnlabelledSkin);
+  for (; x + 8 <= width; x += 8) {
+    const __m128i labels = _mm_loadu_si128(reinterpret_cast<const __m128i *>(row + x));
+    const int hits = _mm_movemask_epi8(_mm_cmpeq_epi16(labels, wanted));
+    if (hits != 0) return x + __builtin_ctz(static_cast<unsigned>(hits)) / 2;
+  }
+#endif
+  while (x < width && row[x] != kUnlabelledSkin) ++x;
+  return x;
+}
+
 } // namespace
+
+void classify_skin(const uint8_t *rgb, size_t n, int16_t *labels) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  // Sixteen pixels are 48 bytes, three vectors. The lanes of blue bytes
+  // (byte index 2 mod 3) carry the result, with the green and red bytes of
+  // the same pixel shifted in from one and two bytes before. With red above
+  // green and blue, red is the largest channel and the spread is at least
+  // red minus green, so the rule is: red > 95, green > 40, blue > 20,
+  // red - green > 15, red > blue.
+  for (; i + 16 <= n; i += 16) {
+    const uint8_t *p = rgb + i * 3;
+    __m128i previous = _mm_setzero_si128();
+    uint64_t fails = 0;
+    for (int k = 0; k < 3; ++k) {
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16 * k));
+      const __m128i g = _mm_or_si128(_mm_slli_si128(b, 1), _mm_srli_si128(previous, 15));
+      const __m128i r = _mm_or_si128(_mm_slli_si128(b, 2), _mm_srli_si128(previous, 14));
+      previous = b;
+      __m128i fail = _mm_or_si128(not_above(r, 95), not_above(g, 40));
+      fail = _mm_or_si128(fail, not_above(b, 20));
+      fail = _mm_or_si128(fail, not_above(_mm_subs_epu8(r, g), 15));
+      fail = _mm_or_si128(fail, not_above(_mm_subs_epu8(r, b), 0));
+      fails |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(fail))) << (16 * k);
+    }
+    // Pixel q's blue byte is byte 3q + 2 of the 48.
+    for (int q = 0; q < 16; ++q)
+      labels[i + q] = static_cast<int16_t>(kUnlabelledSkin + ((fails >> (3 * q + 2)) & 1));
+  }
+#endif
+  for (; i < n; ++i) {
+    const uint8_t *p = rgb + i * 3;
+    labels[i] = is_skin_pixel(p[0], p[1], p[2]) ? kUnlabelledSkin : kNotSkin;
+  }
+}
 
 bool allocate_blob_search(const RgbImage &image, BlobSearch &search) {
   search.width = image.width;
@@ -70,15 +131,14 @@ void flood_fill_blob(BlobSearch &search, int32_t x0, int32_t y0, int16_t label, 
 void label_skin_blobs(const RgbImage &image, BlobSearch &search) {
   const size_t pixels = static_cast<size_t>(image.width) * static_cast<size_t>(image.height);
   int16_t *const labels = search.labels.get();
-  const uint8_t *rgb = image.pixels;
-  for (size_t i = 0; i < pixels; ++i, rgb += 3)
-    labels[i] = is_skin_pixel(rgb[0], rgb[1], rgb[2]) ? kUnlabelledSkin : kNotSkin;
+  classify_skin(image.pixels, pixels, labels);
 
   int32_t k = 0;
   for (int32_t y = 0; y < image.height && k < kMaxBlobs; ++y) {
     const int16_t *row = labels + static_cast<size_t>(y) * image.width;
-    for (int32_t x = 0; x < image.width && k < kMaxBlobs; ++x) {
-      if (row[x] != kUnlabelledSkin) continue;
+    for (int32_t x = 0; k < kMaxBlobs; ++x) {
+      x = next_unlabelled(row, x, image.width);
+      if (x == image.width) break;
       flood_fill_blob(search, x, y, static_cast<int16_t>(k), search.blobs[k]);
       ++k;
     }

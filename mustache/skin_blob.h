@@ -49,6 +49,10 @@ inline bool is_skin_pixel(uint8_t r, uint8_t g, uint8_t b) {
   return r > 95 && g > 40 && b > 20 && hi - lo > 15 && rg > 15 && r > g && r > b;
 }
 
+// Labels `n` pixels (red, green, blue) kUnlabelledSkin or kNotSkin by
+// is_skin_pixel, sixteen at a time where the processor allows.
+void classify_skin(const uint8_t *rgb, size_t n, int16_t *labels);
+
 // Allocates the search's buffers for `image`. Prints the out-of-memory line
 // and returns false when one cannot be had.
 bool allocate_blob_search(const RgbImage &image, BlobSearch &search);

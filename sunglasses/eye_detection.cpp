@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <new>
+#include <vector>
 
 #include "eye_maps.h"
+#include "eye_pair_search.h"
 
 namespace tavrin::sunglasses {
 
@@ -112,10 +115,6 @@ EyePair search_eye_pair_plain(const ScoreTables &tables, FaceRect face) {
   return best;
 }
 
-EyePair find_eye_pair(const ScoreTables &tables, FaceRect face) {
-  return search_eye_pair_plain(tables, face);
-}
-
 PixelPosition refine_eye_center(const uint8_t *gray, int32_t width, int32_t height, int32_t cx,
                                 int32_t cy, int32_t radius) {
   const int32_t k = std::max(radius / 3, 2);
@@ -142,33 +141,67 @@ PixelPosition refine_eye_center(const uint8_t *gray, int32_t width, int32_t heig
   return best;
 }
 
-EyeDetection detect_eyes(const BmpImage &image, const uint8_t *gray, const int64_t *gray_table,
-                         FaceRect face, EyeRecord *left, EyeRecord *right) {
-  const int32_t W = image.width, H = image.height;
-  SumTable gray_square = build_square_integral(gray, W, H);
-  SumTable eye_table;
-  if (gray_square) {
-    // Only the table of the eye map is read later.
-    ByteMap eye_map = make_eye_map(image);
-    if (eye_map) eye_table = build_integral(eye_map.get(), W, H);
+PixelPosition refine_eye_center(const BmpImage &image, int32_t cx, int32_t cy, int32_t radius) {
+  const int32_t width = image.width, height = image.height;
+  const int32_t k = std::max(radius / 3, 2);
+  const int64_t side = 2 * int64_t{k} + 1;
+  const double area = static_cast<double>(side * side);
+  // Centres whose patch lies wholly inside the picture.
+  const int32_t x_first = static_cast<int32_t>(std::max<int64_t>(int64_t{cx} - radius, k));
+  const int32_t x_last = static_cast<int32_t>(std::min<int64_t>(int64_t{cx} + radius, int64_t{width} - k - 1));
+  const int32_t y_first = static_cast<int32_t>(std::max<int64_t>(int64_t{cy} - radius, k));
+  const int32_t y_last = static_cast<int32_t>(std::min<int64_t>(int64_t{cy} + radius, int64_t{height} - k - 1));
+  if (x_first > x_last || y_first > y_last) return PixelPosition{cx, cy};
+
+  // Grey sums over the patches' area, with a zero row and column in front.
+  const int32_t x0 = x_first - k, y0 = y_first - k;
+  const int32_t cols = x_last + k - x0 + 1, rows = y_last + k - y0 + 1;
+  const size_t stride = static_cast<size_t>(cols) + 1;
+  std::vector<int64_t> sums(stride * (static_cast<size_t>(rows) + 1), 0);
+  for (int32_t r = 0; r < rows; ++r) {
+    const uint8_t *px = image.pixels + (static_cast<size_t>(y0 + r) * width + x0) * 3;
+    int64_t running = 0;
+    for (int32_t c = 0; c < cols; ++c, px += 3) {
+      running += gray_value(px[0], px[1], px[2]);
+      sums[(r + 1) * stride + c + 1] = sums[r * stride + c + 1] + running;
+    }
   }
-  if (!eye_table) return EyeDetection::kOutOfMemory;
 
-  const ScoreTables tables{gray_table, gray_square.get(), eye_table.get(), W, H};
-  EyePair pair = find_eye_pair(tables, face);
-  if (!pair.found) return EyeDetection::kNotFound;
+  double best_mean = 1e30;
+  PixelPosition best{cx, cy};
+  for (int32_t y = y_first; y <= y_last; ++y) {
+    const size_t top = static_cast<size_t>(y - k - y0) * stride, bottom = top + side * stride;
+    for (int32_t x = x_first; x <= x_last; ++x) {
+      const size_t a = static_cast<size_t>(x - k - x0), b = a + side;
+      const int64_t sum = sums[bottom + b] - sums[bottom + a] - sums[top + b] + sums[top + a];
+      const double mean = static_cast<double>(sum) / area;
+      if (mean < best_mean) {
+        best_mean = mean;
+        best = PixelPosition{x, y};
+      }
+    }
+  }
+  return best;
+}
 
-  // The left eye's half width sets the search radius of both eyes.
-  const int32_t radius = std::max(pair.left.half_w, 3);
-  const PixelPosition l = refine_eye_center(gray, W, H, pair.left.cx, pair.left.cy, radius);
-  const PixelPosition r = refine_eye_center(gray, W, H, pair.right.cx, pair.right.cy, radius);
-  pair.left.cx = l.x;
-  pair.left.cy = l.y;
-  pair.right.cx = r.x;
-  pair.right.cy = r.y;
-  *left = pair.left;
-  *right = pair.right;
-  return EyeDetection::kFound;
+EyeDetection detect_eyes(const BmpImage &image, FaceRect face, EyeRecord *left, EyeRecord *right) {
+  try {
+    EyePair pair = search_eye_pair(image, face);
+    if (!pair.found) return EyeDetection::kNotFound;
+    // The left eye's half width sets the search radius of both eyes.
+    const int32_t radius = std::max(pair.left.half_w, 3);
+    const PixelPosition l = refine_eye_center(image, pair.left.cx, pair.left.cy, radius);
+    const PixelPosition r = refine_eye_center(image, pair.right.cx, pair.right.cy, radius);
+    pair.left.cx = l.x;
+    pair.left.cy = l.y;
+    pair.right.cx = r.x;
+    pair.right.cy = r.y;
+    *left = pair.left;
+    *right = pair.right;
+    return EyeDetection::kFound;
+  } catch (const std::bad_alloc &) {
+    return EyeDetection::kOutOfMemory;
+  }
 }
 
 } // namespace tavrin::sunglasses

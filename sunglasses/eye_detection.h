@@ -69,12 +69,10 @@ int32_t position_step(const PassPlan &plan, int32_t w);
 void scan_pass(const ScoreTables &tables, const SearchFrame &frame, const PassPlan &plan,
                EyePair &best);
 
-// The exact search, every combination of both passes scored one by one. Any
-// faster search must return the same pair.
+// The exact search, every combination of both passes scored one by one, on
+// tables of the whole picture. The reference the faster search_eye_pair
+// (eye_pair_search.h), which detect_eyes runs, must agree with.
 EyePair search_eye_pair_plain(const ScoreTables &tables, FaceRect face);
-
-// The search detect_eyes runs.
-EyePair find_eye_pair(const ScoreTables &tables, FaceRect face);
 
 struct PixelPosition {
   int32_t x;
@@ -83,14 +81,19 @@ struct PixelPosition {
 
 // Centre of the darkest (2k+1)-square patch within `radius` of (cx, cy), with
 // k = radius / 3 (at least 2) and the patch wholly inside the picture; the
-// centre itself when no patch qualifies.
+// centre itself when no patch qualifies. Patches are summed pixel by pixel
+// on a grey map of the whole picture: the reference for the one below.
 PixelPosition refine_eye_center(const uint8_t *gray, int32_t width, int32_t height, int32_t cx,
                                 int32_t cy, int32_t radius);
 
+// The same position, from a summed-area table of the grey values around the
+// centre only. Throws std::bad_alloc when memory runs out.
+PixelPosition refine_eye_center(const BmpImage &image, int32_t cx, int32_t cy, int32_t radius);
+
 enum class EyeDetection { kNotFound, kFound, kOutOfMemory };
 
-// Fills `left` (smaller column) and `right` only when a pair was found.
-EyeDetection detect_eyes(const BmpImage &image, const uint8_t *gray, const int64_t *gray_table,
-                         FaceRect face, EyeRecord *left, EyeRecord *right);
+// Fills `left` (smaller column) and `right` only when a pair was found. Reads
+// the picture around the face's eye band only.
+EyeDetection detect_eyes(const BmpImage &image, FaceRect face, EyeRecord *left, EyeRecord *right);
 
 } // namespace tavrin::sunglasses

@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
+#include <new>
+
+#include "skin_scan.h"
 
 namespace tavrin::sunglasses {
 
@@ -13,20 +17,54 @@ constexpr int kMaxGridSide = 23;
 
 int32_t cell_size(int32_t extent) { return std::max<int32_t>(extent / 12, 1); }
 
+// Rule B's shares, r * k and g * k with k = 1 / ((r + g + b) + 1), grow with r
+// and g for a fixed channel sum, and rounding keeps that order, so for each
+// sum the channel values whose share is inside the rule's open interval form
+// a run [lo, hi]. The runs are worked out by the compiler in the same double
+// operations, and a pixel then needs two integer comparisons per channel.
+struct ShareRuns {
+  uint8_t red_lo, red_hi, green_lo, green_hi; // empty when lo > hi
+};
+
+constexpr ShareRuns share_runs(int sum) {
+  const double k = 1.0 / (static_cast<double>(sum) + 1.0);
+  ShareRuns runs{255, 0, 255, 0};
+  for (int v = 0; v < 256; ++v) {
+    const double share = v * k;
+    if (share > 0.35 && share < 0.55) {
+      if (v < runs.red_lo) runs.red_lo = static_cast<uint8_t>(v);
+      runs.red_hi = static_cast<uint8_t>(v);
+    }
+    if (share > 0.2 && share < 0.4) {
+      if (v < runs.green_lo) runs.green_lo = static_cast<uint8_t>(v);
+      runs.green_hi = static_cast<uint8_t>(v);
+    }
+  }
+  return runs;
+}
+
+constexpr std::array<ShareRuns, 766> make_share_runs() {
+  std::array<ShareRuns, 766> table{};
+  for (int sum = 0; sum < 766; ++sum) table[sum] = share_runs(sum);
+  return table;
+}
+
+constexpr std::array<ShareRuns, 766> kShareRuns = make_share_runs();
+
 } // namespace
 
 bool is_skin_pixel(uint8_t blue, uint8_t green, uint8_t red) {
   const int r = red, g = green, b = blue;
-  const int spread = std::max({r, g, b}) - std::min({r, g, b});
-  if (r > 95 && g > 40 && b > 20 && r > g && r > b && r - g > 15 && r - b > 15 && spread > 15 &&
-      spread < 170)
+  // Rule A. Its "red above green" and "red above blue" follow from the two
+  // differences above 15, and then red is the largest channel, so the
+  // spread is red minus the smaller of the others and is above 15 already.
+  if ((r > 95) & (g > 40) & (b > 20) & (r - g > 15) & (r - b > 15) & (r - std::min(g, b) < 170))
     return true;
-  if (!(r > 60 && g > 30 && b > 15 && r > b)) return false;
-  // Shares are products with one reciprocal, not three quotients.
-  const double k = 1.0 / (static_cast<double>(r + g + b) + 1.0);
-  const double red_share = r * k;
-  const double green_share = g * k;
-  return red_share > 0.35 && red_share < 0.55 && green_share > 0.2 && green_share < 0.4;
+  if (!((r > 60) & (g > 30) & (b > 15) & (r > b))) return false;
+  // Rule B: red share r * k and green share g * k, with k = 1 / ((r + g + b)
+  // + 1), products with one reciprocal; as runs of channel values per sum.
+  const ShareRuns &runs = kShareRuns[r + g + b];
+  return (r >= runs.red_lo) & (r <= runs.red_hi) & (g >= runs.green_lo) & (g <= runs.green_hi);
 }
 
 FaceRect fallback_face_region(int32_t width, int32_t height) {
@@ -41,11 +79,23 @@ FaceRect detect_face_region(const BmpImage &image) {
   const int32_t grid_h = static_cast<int32_t>((int64_t{height} + cell_h - 1) / cell_h);
   std::array<int32_t, kMaxGridSide * kMaxGridSide> grid{};
 
+  // The run of every cell on every row, kept when rows are wide enough for
+  // it to cost little beside the picture: the window scan below then needs
+  // no second look at the pixels.
+  const bool keep_runs = width >= 64;
+  std::unique_ptr<SkinRun[]> runs(
+      keep_runs ? new (std::nothrow) SkinRun[static_cast<size_t>(height) * grid_w] : nullptr);
   const uint8_t *px = image.pixels;
   for (int32_t y = 0; y < height; ++y) {
     int32_t *grid_row = grid.data() + (y / cell_h) * grid_w;
-    for (int32_t x = 0; x < width; ++x, px += 3)
-      if (is_skin_pixel(px[0], px[1], px[2])) ++grid_row[x / cell_w];
+    // Cell by cell, so no pixel needs a division.
+    for (int32_t x = 0, cell = 0; x < width; x += cell_w, ++cell) {
+      const int32_t n = static_cast<int32_t>(std::min<int64_t>(cell_w, int64_t{width} - x));
+      const SkinRun run = scan_skin_run(px, n);
+      grid_row[cell] += run.count;
+      if (runs) runs[static_cast<size_t>(y) * grid_w + cell] = run;
+      px += static_cast<size_t>(n) * 3;
+    }
   }
 
   int64_t best_sum = 0;
@@ -72,17 +122,28 @@ FaceRect detect_face_region(const BmpImage &image) {
 
   int64_t count = 0;
   int32_t min_x = x1, max_x = x0, min_y = y1, max_y = y0;
-  for (int32_t y = y0; y < y1; ++y) {
-    const uint8_t *row = image.pixels + (static_cast<size_t>(y) * width) * 3;
-    for (int32_t x = x0; x < x1; ++x) {
-      const uint8_t *p = row + static_cast<size_t>(x) * 3;
-      if (!is_skin_pixel(p[0], p[1], p[2])) continue;
-      ++count;
-      min_x = std::min(min_x, x);
-      max_x = std::max(max_x, x);
-      min_y = std::min(min_y, y);
-      max_y = std::max(max_y, y);
+  for (int32_t y = y0; y < y1 && x0 < x1; ++y) {
+    if (runs) {
+      // The window is made of whole cells.
+      const SkinRun *row = runs.get() + static_cast<size_t>(y) * grid_w;
+      for (int32_t cell = x0 / cell_w, x = x0; x < x1; ++cell, x += cell_w) {
+        const SkinRun &run = row[cell];
+        if (run.count == 0) continue;
+        count += run.count;
+        min_x = std::min(min_x, x + run.first);
+        max_x = std::max(max_x, x + run.last);
+        min_y = std::min(min_y, y);
+        max_y = std::max(max_y, y);
+      }
+      continue;
     }
+    const SkinRun run = scan_skin_run(image.pixels + (static_cast<size_t>(y) * width + x0) * 3, x1 - x0);
+    if (run.count == 0) continue;
+    count += run.count;
+    min_x = std::min(min_x, x0 + run.first);
+    max_x = std::max(max_x, x0 + run.last);
+    min_y = std::min(min_y, y);
+    max_y = std::max(max_y, y);
   }
   if (count <= 10) return fallback_face_region(width, height);
 

@@ -7,7 +7,6 @@
 #include "console.h"
 #include "export.h"
 #include "eye_detection.h"
-#include "eye_maps.h"
 #include "face_region.h"
 #include "narrow_path.h"
 #include "overlay_types.h"
@@ -32,18 +31,13 @@ OverlayStatus run_pipeline(const char16_t *input, const char16_t *output) {
   if (!image) return kStatusFailed;
   std::printf("Image: %d x %d\n", image->width, image->height);
 
-  // Built before face detection although only eye detection reads them.
-  ByteMap gray = make_gray_map(*image);
-  SumTable gray_table = gray ? build_integral(gray.get(), image->width, image->height) : nullptr;
-  if (!gray_table) return out_of_memory();
-
   std::printf("Detecting face region ...\n");
   const FaceRect face = detect_face_region(*image);
   std::printf("Face region: (%d,%d) %dx%d\n", face.x, face.y, face.width, face.height);
 
   std::printf("Detecting eyes ...\n");
   EyeRecord left{}, right{};
-  switch (detect_eyes(*image, gray.get(), gray_table.get(), face, &left, &right)) {
+  switch (detect_eyes(*image, face, &left, &right)) {
   case EyeDetection::kFound:
     std::printf("Left eye:  center=(%d,%d)\n", left.cx, left.cy);
     std::printf("Right eye: center=(%d,%d)\n", right.cx, right.cy);

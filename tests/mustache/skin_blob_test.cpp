@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "picture_helpers.h"
 #include "skin_blob.h"
 
@@ -35,6 +38,26 @@ TEST(SkinRule, EveryComparisonIsStrict) {
   EXPECT_FALSE(is_skin_pixel(200, 100, 200)); // R not above B
   EXPECT_FALSE(is_skin_pixel(100, 200, 50));  // R not above G
   EXPECT_FALSE(is_skin_pixel(kBackdrop.r, kBackdrop.g, kBackdrop.b));
+}
+
+TEST(SkinRule, RowsLabelEveryColourLikeSinglePixels) {
+  // All 2^24 colours, in rows of an odd length so the tail is covered too.
+  constexpr int kRow = 4099;
+  std::vector<uint8_t> rgb(3 * kRow);
+  std::vector<int16_t> labels(kRow);
+  for (uint32_t start = 0; start < (1u << 24); start += kRow) {
+    const int n = static_cast<int>(std::min<uint32_t>(kRow, (1u << 24) - start));
+    for (int i = 0; i < n; ++i) {
+      const uint32_t c = start + static_cast<uint32_t>(i);
+      rgb[3 * i] = static_cast<uint8_t>(c >> 16);
+      rgb[3 * i + 1] = static_cast<uint8_t>(c >> 8);
+      rgb[3 * i + 2] = static_cast<uint8_t>(c);
+    }
+    classify_skin(rgb.data(), static_cast<size_t>(n), labels.data());
+    for (int i = 0; i < n; ++i)
+      ASSERT_EQ(labels[i], is_skin_pixel(rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2]) ? kUnlabelledSkin : kNotSkin)
+          << start + i;
+  }
 }
 
 TEST(SkinBlob, RectangleGivesCentreTopAndWidth) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -51,6 +52,24 @@ TEST(EyeMaps, KnownPixelValues) {
   EXPECT_EQ(gray_value(23, 23, 23), 22);
   EXPECT_EQ(eye_map_value(0, 0, 255), 0);   // red: Cr clamps to 255
   EXPECT_EQ(eye_map_value(255, 0, 255), 1); // magenta: Cb 212.405, Cr 234.845
+}
+
+TEST(EyeMaps, RowsOfValuesMatchSinglePixels) {
+  // Every colour, in rows of odd and even lengths.
+  std::vector<uint8_t> px(3 * 4099), gray(4099), eye(4099);
+  for (uint32_t start = 0; start < (1u << 24); start += 4099) {
+    const int n = static_cast<int>(std::min<uint32_t>(4099, (1u << 24) - start));
+    for (int i = 0; i < n; ++i) {
+      const uint32_t c = start + static_cast<uint32_t>(i);
+      px[3 * i] = static_cast<uint8_t>(c), px[3 * i + 1] = static_cast<uint8_t>(c >> 8),
+      px[3 * i + 2] = static_cast<uint8_t>(c >> 16);
+    }
+    gray_and_eye_values(px.data(), n, gray.data(), eye.data());
+    for (int i = 0; i < n; ++i) {
+      ASSERT_EQ(gray[i], gray_value(px[3 * i], px[3 * i + 1], px[3 * i + 2])) << start + i;
+      ASSERT_EQ(eye[i], eye_map_value(px[3 * i], px[3 * i + 1], px[3 * i + 2])) << start + i;
+    }
+  }
 }
 
 TEST(EyeMaps, MapsFollowPixelOrder) {
@@ -213,7 +232,7 @@ TEST(EyeSearch, FixturePasses) {
   expect_record(coarse.right, 66, 50, 3, 1);
 
   EyeRecord left{-1, -1, -1, -1, -1}, right = left;
-  ASSERT_EQ(detect_eyes(image, gray.get(), g.get(), face, &left, &right), EyeDetection::kFound);
+  ASSERT_EQ(detect_eyes(image, face, &left, &right), EyeDetection::kFound);
   EXPECT_EQ(left.cx, 33);
   EXPECT_EQ(left.cy, 45);
   EXPECT_EQ(right.cx, 64);
@@ -251,10 +270,8 @@ TEST(EyeSearch, FinePassRangesComeFromTheCoarseWinner) {
 
 TEST(EyeSearch, NarrowFaceFindsNothingAndLeavesTheRecords) {
   ImageBuffer buffer(tavrin::test::make_picture(40, 40, Rgb{100, 100, 100}));
-  ByteMap gray = make_gray_map(buffer.image);
-  SumTable g = build_integral(gray.get(), 40, 40);
   EyeRecord left{7, 7, 7, 7, 7}, right = left;
-  EXPECT_EQ(detect_eyes(buffer.image, gray.get(), g.get(), FaceRect{5, 5, 7, 30}, &left, &right),
+  EXPECT_EQ(detect_eyes(buffer.image, FaceRect{5, 5, 7, 30}, &left, &right),
             EyeDetection::kNotFound);
   EXPECT_EQ(left.cx, 7);
   EXPECT_EQ(right.score, 7.0);
@@ -262,10 +279,8 @@ TEST(EyeSearch, NarrowFaceFindsNothingAndLeavesTheRecords) {
 
 TEST(EyeSearch, UniformPictureRefinesToTheFirstFullPatch) {
   ImageBuffer buffer(tavrin::test::make_picture(100, 100, Rgb{100, 100, 100}));
-  ByteMap gray = make_gray_map(buffer.image);
-  SumTable g = build_integral(gray.get(), 100, 100);
   EyeRecord left{}, right{};
-  ASSERT_EQ(detect_eyes(buffer.image, gray.get(), g.get(), FaceRect{0, 0, 100, 100}, &left, &right),
+  ASSERT_EQ(detect_eyes(buffer.image, FaceRect{0, 0, 100, 100}, &left, &right),
             EyeDetection::kFound);
   // Radius 5 and patches of 5x5: the first candidate of each search square.
   expect_record(left, 2, 15, 5, 2);

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "face_region.h"
+#include "skin_scan.h"
 #include "fixtures.h"
 
 namespace tavrin::sunglasses {
@@ -39,6 +43,114 @@ TEST(SkinRule, KnownColours) {
   EXPECT_FALSE(skin({60, 50, 40}));    // B needs red above 60
   EXPECT_FALSE(skin({255, 255, 255}));
   EXPECT_FALSE(skin({0, 0, 0}));
+}
+
+// The two rules word for word, to check the rearranged ones against.
+bool skin_as_written(int r, int g, int b) {
+  const int spread = std::max({r, g, b}) - std::min({r, g, b});
+  if (r > 95 && g > 40 && b > 20 && r > g && r > b && r - g > 15 && r - b > 15 && spread > 15 &&
+      spread < 170)
+    return true;
+  if (!(r > 60 && g > 30 && b > 15 && r > b)) return false;
+  const double k = 1.0 / ((r + g + b) + 1.0);
+  const double rs = r * k, gs = g * k;
+  return 0.35 < rs && rs < 0.55 && 0.2 < gs && gs < 0.4;
+}
+
+TEST(SkinRule, EveryColourAsWritten) {
+  for (int r = 0; r < 256; ++r)
+    for (int g = 0; g < 256; ++g)
+      for (int b = 0; b < 256; ++b)
+        ASSERT_EQ(is_skin_pixel(static_cast<uint8_t>(b), static_cast<uint8_t>(g), static_cast<uint8_t>(r)),
+                  skin_as_written(r, g, b))
+            << r << "," << g << "," << b;
+}
+
+TEST(SkinRule, RunsCountLikeSinglePixels) {
+  // Channels drawn near the rules' thresholds, so both rules flip often.
+  const uint8_t near[] = {0, 14, 15, 16, 20, 21, 30, 31, 40, 41, 56, 60, 61, 95, 96, 97, 111, 112,
+                          150, 169, 170, 185, 186, 200, 240, 255};
+  uint64_t state = 12345;
+  auto next = [&] { return state = state * 6364136223846793005u + 1442695040888963407u, state >> 33; };
+  std::vector<uint8_t> row;
+  for (int trial = 0; trial < 3000; ++trial) {
+    const int n = static_cast<int>(next() % 70);
+    row.assign(static_cast<size_t>(n) * 3, 0);
+    for (uint8_t &b : row) b = next() % 3 ? near[next() % sizeof near] : static_cast<uint8_t>(next());
+    int count = 0, first = -1, last = -1;
+    for (int i = 0; i < n; ++i)
+      if (is_skin_pixel(row[3 * i], row[3 * i + 1], row[3 * i + 2])) {
+        ++count;
+        if (first < 0) first = i;
+        last = i;
+      }
+    // The run ends exactly where the vector reads it: nothing beyond is read.
+    std::vector<uint8_t> exact(row.begin(), row.end());
+    const SkinRun run = scan_skin_run(exact.data(), n);
+    ASSERT_EQ(run.count, count) << trial;
+    ASSERT_EQ(run.first, first) << trial;
+    ASSERT_EQ(run.last, last) << trial;
+  }
+}
+
+// The face region as written: every pixel classified again in the window.
+FaceRect face_region_as_written(const BmpImage &image) {
+  const int W = image.width, H = image.height;
+  const int cw = std::max(W / 12, 1), ch = std::max(H / 12, 1);
+  const int gw = (W + cw - 1) / cw, gh = (H + ch - 1) / ch;
+  std::vector<int> grid(gw * gh, 0);
+  auto skin_at = [&](int x, int y) {
+    const uint8_t *p = image.pixels + (static_cast<size_t>(y) * W + x) * 3;
+    return is_skin_pixel(p[0], p[1], p[2]);
+  };
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x) grid[(y / ch) * gw + x / cw] += skin_at(x, y);
+  int best = 0, br = gh / 3, bc = gw / 2;
+  for (int i = 1; i <= gh - 2; ++i)
+    for (int j = 1; j <= gw - 2; ++j) {
+      int sum = 0;
+      for (int a = -1; a <= 1; ++a)
+        for (int b = -1; b <= 1; ++b) sum += grid[(i + a) * gw + j + b];
+      if (sum > best) best = sum, br = i, bc = j;
+    }
+  if (best < (9 * cw * ch) / 8) return fallback_face_region(W, H);
+  const int x0 = std::max((bc - 3) * cw, 0), y0 = std::max((br - 3) * ch, 0);
+  const int x1 = std::min((bc + 4) * cw, W), y1 = std::min((br + 4) * ch, H);
+  int count = 0, min_x = x1, max_x = x0, min_y = y1, max_y = y0;
+  for (int y = y0; y < y1; ++y)
+    for (int x = x0; x < x1; ++x)
+      if (skin_at(x, y)) {
+        ++count;
+        min_x = std::min(min_x, x), max_x = std::max(max_x, x);
+        min_y = std::min(min_y, y), max_y = std::max(max_y, y);
+      }
+  if (count <= 10) return fallback_face_region(W, H);
+  const int m = (max_x - min_x) / 8;
+  FaceRect f;
+  f.x = std::max(min_x - m, 0);
+  f.y = std::max(min_y - m, 0);
+  f.width = max_x + m > W ? W - f.x : max_x + m - f.x;
+  f.height = max_y + m > H ? H - f.y : max_y + m - f.y;
+  return f;
+}
+
+TEST(FaceRegion, SameAsWrittenOnRandomPictures) {
+  // Wide pictures keep each cell's run from the grid pass; narrow ones scan
+  // the window again. Both must give the rectangle of the rule as written.
+  uint64_t state = 77;
+  auto next = [&] { return state = state * 6364136223846793005u + 1442695040888963407u, state >> 33; };
+  for (int n = 0; n < 300; ++n) {
+    const int w = 8 + static_cast<int>(next() % 180), h = 8 + static_cast<int>(next() % 150);
+    const int cx = static_cast<int>(next() % w), cy = static_cast<int>(next() % h);
+    const int rx = 2 + static_cast<int>(next() % (w / 2 + 1)), ry = 2 + static_cast<int>(next() % (h / 2 + 1));
+    const bool noisy = next() % 2;
+    TestPicture p = tavrin::test::make_picture(w, h, [&](int x, int y) {
+      if (noisy && next() % 5 == 0) return Rgb{static_cast<uint8_t>(next()), static_cast<uint8_t>(next()), static_cast<uint8_t>(next())};
+      return test::in_ellipse(x, y, cx, cy, rx, ry) ? test::kSkin : kNotSkin;
+    });
+    ImageBuffer buffer(p);
+    ASSERT_EQ(detect_face_region(buffer.image), face_region_as_written(buffer.image)) << n << ": " << w << "x" << h;
+  }
 }
 
 TEST(FaceRegion, NoSkinGivesTheFallback) {

@@ -1,0 +1,816 @@
+#include "eye_pair_search.h"
+
+#include <algorithm>
+#include <cmath>
+#include <compare>
+#include <cstdlib>
+#include <limits>
+#include <utility>
+#include <vector>
+
+#include "eye_maps.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace tavrin::sunglasses {
+
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// window_score from a window's three sums, in the same operations. A NaN
+// score (a variance rounded below zero) can never be part of a winning pair,
+// and neither can +inf, so NaN becomes +inf and all comparisons stay ordered.
+inline double score_from_sums(int64_t s, int64_t q, int64_t e, int64_t n) {
+  const double mean = static_cast<double>(s) / n;
+  const double mean_square = static_cast<double>(q) / n;
+  const double v = mean_square - mean * mean;
+  const double score =
+      (static_cast<double>(s) / n - 1.5 * std::sqrt(v)) - 0.8 * (static_cast<double>(e) / n);
+  return score == score ? score : kInf;
+}
+
+// Summed-area tables over a rectangle of the picture, with a zero row and
+// column in front so a window sum needs no tests. Window sums are exact
+// integers, the same as those of tables over the whole picture.
+struct RegionTables {
+  int32_t x0 = 0, y0 = 0; // picture position of the rectangle's first pixel
+  int32_t stride = 0;     // rectangle width + 1
+  std::vector<int64_t> gray, square, eye;
+
+  void build(const BmpImage &image, int32_t left, int32_t top, int32_t right, int32_t bottom) {
+    left = std::max(left, 0);
+    top = std::max(top, 0);
+    right = std::min(right, image.width - 1);
+    bottom = std::min(bottom, image.height - 1);
+    x0 = left;
+    y0 = top;
+    const int32_t w = std::max(right - left + 1, 0), h = std::max(bottom - top + 1, 0);
+    stride = w + 1;
+    const size_t n = static_cast<size_t>(stride) * (h + 1);
+    gray.assign(n, 0);
+    square.assign(n, 0);
+    eye.assign(n, 0);
+    std::vector<uint8_t> gray_row(static_cast<size_t>(w)), eye_row(static_cast<size_t>(w));
+    for (int32_t r = 0; r < h; ++r) {
+      gray_and_eye_values(image.pixels + (static_cast<size_t>(top + r) * image.width + left) * 3, w,
+                          gray_row.data(), eye_row.data());
+      const size_t above = static_cast<size_t>(r) * stride, row = above + stride;
+      int64_t sg = 0, sq = 0, se = 0;
+      for (int32_t c = 0; c < w; ++c) {
+        const int64_t v = gray_row[c];
+        sg += v;
+        sq += v * v;
+        se += eye_row[c];
+        gray[row + c + 1] = gray[above + c + 1] + sg;
+        square[row + c + 1] = square[above + c + 1] + sq;
+        eye[row + c + 1] = eye[above + c + 1] + se;
+      }
+    }
+  }
+
+  // Sum of `table` over the inclusive picture window, which lies inside.
+  int64_t sum(const std::vector<int64_t> &table, int32_t xa, int32_t ya, int32_t xb, int32_t yb) const {
+    const size_t top = static_cast<size_t>(ya - y0) * stride, bottom = static_cast<size_t>(yb - y0 + 1) * stride;
+    const size_t a = static_cast<size_t>(xa - x0), b = static_cast<size_t>(xb - x0 + 1);
+    return table[bottom + b] - table[bottom + a] - table[top + b] + table[top + a];
+  }
+
+  // Scores of the w x h windows at (x + k, y) for k = 0 .. count - 1.
+  void score_run(int32_t x, int32_t y, int32_t w, int32_t h, int32_t count, double *out) const {
+    const size_t top = static_cast<size_t>(y - y0) * stride, bottom = static_cast<size_t>(y - y0 + h) * stride;
+    const size_t a = static_cast<size_t>(x - x0), b = a + w;
+    const int64_t n = int64_t{w} * h;
+    const int64_t *g = gray.data(), *q = square.data(), *e = eye.data();
+    int32_t k = 0;
+#if defined(__SSE2__)
+    // Two windows at a time, the same operations in the same order. The sums
+    // are below 2^52 and not negative, so they become doubles exactly by
+    // placing them in the mantissa of 2^52 and subtracting 2^52.
+    const __m128i magic_bits = _mm_set1_epi64x(0x4330000000000000);
+    const __m128d magic = _mm_set1_pd(4503599627370496.0), count_d = _mm_set1_pd(static_cast<double>(n));
+    auto window_sums = [&](const int64_t *t, size_t at) {
+      const __m128i s = _mm_add_epi64(
+          _mm_sub_epi64(_mm_sub_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i *>(t + bottom + b + at)),
+                                      _mm_loadu_si128(reinterpret_cast<const __m128i *>(t + bottom + a + at))),
+                        _mm_loadu_si128(reinterpret_cast<const __m128i *>(t + top + b + at))),
+          _mm_loadu_si128(reinterpret_cast<const __m128i *>(t + top + a + at)));
+      return _mm_sub_pd(_mm_castsi128_pd(_mm_or_si128(s, magic_bits)), magic);
+    };
+    for (; k + 2 <= count; k += 2) {
+      const size_t at = static_cast<size_t>(k);
+      const __m128d mean = _mm_div_pd(window_sums(g, at), count_d);
+      const __m128d mean_square = _mm_div_pd(window_sums(q, at), count_d);
+      const __m128d v = _mm_sub_pd(mean_square, _mm_mul_pd(mean, mean));
+      const __m128d e_mean = _mm_div_pd(window_sums(e, at), count_d);
+      const __m128d score = _mm_sub_pd(_mm_sub_pd(mean, _mm_mul_pd(_mm_set1_pd(1.5), _mm_sqrt_pd(v))),
+                                       _mm_mul_pd(_mm_set1_pd(0.8), e_mean));
+      // NaN, from a variance rounded below zero, becomes +inf as below.
+      const __m128d nan = _mm_cmpunord_pd(score, score);
+      _mm_storeu_pd(out + k, _mm_or_pd(_mm_andnot_pd(nan, score), _mm_and_pd(nan, _mm_set1_pd(kInf))));
+    }
+#endif
+    for (; k < count; ++k) {
+      const size_t ta = top + a + k, tb = top + b + k, ba = bottom + a + k, bb = bottom + b + k;
+      out[k] = score_from_sums(g[bb] - g[ba] - g[tb] + g[ta], q[bb] - q[ba] - q[tb] + q[ta],
+                               e[bb] - e[ba] - e[tb] + e[ta], n);
+    }
+  }
+
+  // A lower bound on the score of every w x h window whose top-left corner
+  // lies in [xa, xb] x [ya, yb]. Over such a window W, with I the pixels all
+  // of them share and U the pixels any of them covers: the grey sum is at
+  // least that over I, the eye-map sum at most that over U, and the sum of
+  // squared deviations from W's mean at most that over U from U's mean. The
+  // margin covers the rounding of both this bound and the score (a few
+  // 1e-6 at most, from square roots of variances near zero).
+  double score_bound(int32_t xa, int32_t xb, int32_t ya, int32_t yb, int32_t w, int32_t h) const {
+    const double n = static_cast<double>(int64_t{w} * h);
+    double shared_gray = 0;
+    if (xb <= xa + w - 1 && yb <= ya + h - 1)
+      shared_gray = static_cast<double>(sum(gray, xb, yb, xa + w - 1, ya + h - 1));
+    const int32_t ux = xb + w - 1, uy = yb + h - 1;
+    const double nu = static_cast<double>(int64_t{ux - xa + 1} * (uy - ya + 1));
+    const double su = static_cast<double>(sum(gray, xa, ya, ux, uy));
+    const double qu = static_cast<double>(sum(square, xa, ya, ux, uy));
+    const double eu = static_cast<double>(sum(eye, xa, ya, ux, uy));
+    const double mean_u = su / nu;
+    const double spread = std::max(qu / nu - mean_u * mean_u, 0.0);
+    return ((shared_gray / n - 1.5 * std::sqrt(nu * spread / n)) - 0.8 * (eu / n)) - 1e-3;
+  }
+};
+
+// Position of a combination in the plain scan order: pass, width, left row,
+// left column, right column, vertical offset (indices within the pass).
+struct ScanIndex {
+  int32_t pass, w, i, k, kr, j;
+  auto operator<=>(const ScanIndex &) const = default;
+};
+
+// The lowest total of a group of combinations whose score sums are at least
+// `sum_bound` and whose penalty products are at most `factor_bound`. Penalty
+// products are at least 1, so a sum of zero or more is never lowered; a
+// negative sum is lowered most by the largest product. Rounding is monotonic,
+// so the bound holds for the totals as computed.
+inline double total_bound(double sum_bound, double factor_bound) {
+  return sum_bound >= 0 ? sum_bound : factor_bound * sum_bound;
+}
+
+// out[k] = min(in[k .. k + span - 1]) for k = 0 .. n - span (van Herk).
+void sliding_min(const double *in, int32_t n, int32_t span, double *out, std::vector<double> &pre,
+                 std::vector<double> &suf) {
+  if (n < span) return;
+  if (span == 1) {
+    std::copy(in, in + n, out);
+    return;
+  }
+  pre.resize(n);
+  suf.resize(n);
+  for (int32_t b = 0; b < n; b += span) {
+    const int32_t e = std::min(n, b + span);
+    pre[b] = in[b];
+    for (int32_t i = b + 1; i < e; ++i) pre[i] = std::min(pre[i - 1], in[i]);
+    suf[e - 1] = in[e - 1];
+    for (int32_t i = e - 2; i >= b; --i) suf[i] = std::min(suf[i + 1], in[i]);
+  }
+  for (int32_t k = 0; k + span <= n; ++k) out[k] = std::min(suf[k], pre[k + span - 1]);
+}
+
+int32_t floor_div(int32_t a, int32_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+
+// One window width of one pass, in index space: left window (k, i) starts at
+// (x0 + k*s, y0 + i*s); right window (kr, u) at (rx0 + kr*s, y0 + dy_min + u*s),
+// so the left window i pairs with right rows u = i + j, offset dy_min + j*s.
+struct WidthPlan {
+  int32_t pass, w, h, s;
+  int32_t x0, y0, rx0, dy_min;
+  int32_t n_x, n_y, n_rx, n_dy, n_ry;
+  // Spacing factor by column distance t = kr - k, valid for t in [t_lo, t_hi].
+  int32_t t_min, t_lo, t_hi;
+  std::vector<double> spacing;
+  std::vector<double> offset; // vertical factor by j
+  double offset_max = 0, spacing_max = 0;
+};
+
+bool make_width_plan(const SearchFrame &f, const PassPlan &p, int32_t pass, int32_t w, WidthPlan &g) {
+  g.pass = pass;
+  g.w = w;
+  g.h = eye_window_height(w);
+  g.s = position_step(p, w);
+  if (p.y_end - g.h < p.y_first || p.x_end - w < p.x_first || p.rx_end - w < p.rx_first ||
+      f.dy_max < f.dy_min)
+    return false;
+  g.x0 = p.x_first;
+  g.y0 = p.y_first;
+  g.rx0 = p.rx_first;
+  g.dy_min = f.dy_min;
+  g.n_y = (p.y_end - g.h - p.y_first) / g.s + 1;
+  g.n_x = (p.x_end - w - p.x_first) / g.s + 1;
+  g.n_rx = (p.rx_end - w - p.rx_first) / g.s + 1;
+  g.n_dy = (f.dy_max - f.dy_min) / g.s + 1;
+  g.n_ry = g.n_y + g.n_dy - 1;
+
+  // The factors exactly as the plain scan computes them; the spacing depends
+  // on the column distance only, since both window centres are exact.
+  const double fw = f.face.width, fh = f.face.height, half = w * 0.5;
+  g.t_min = -(g.n_x - 1);
+  g.t_lo = g.n_rx;
+  g.t_hi = g.t_min - 1;
+  g.spacing.assign(g.n_rx - g.t_min, 0);
+  for (int32_t t = g.t_min; t < g.n_rx; ++t) {
+    const int32_t x = g.x0, rx = g.rx0 + t * g.s; // any pair at this distance
+    const double q = ((rx + half) - (x + half)) / fw;
+    if (!(0.25 <= q && q <= 0.6)) continue;
+    const double factor = 1 + 2 * std::fabs(q - 0.4);
+    g.spacing[t - g.t_min] = factor;
+    g.spacing_max = std::max(g.spacing_max, factor);
+    g.t_lo = std::min(g.t_lo, t);
+    g.t_hi = std::max(g.t_hi, t);
+  }
+  if (g.t_lo > g.t_hi) return false;
+  g.offset.resize(g.n_dy);
+  for (int32_t j = 0; j < g.n_dy; ++j) {
+    g.offset[j] = 1 + 3.0 * std::abs(g.dy_min + j * g.s) / fh;
+    g.offset_max = std::max(g.offset_max, g.offset[j]);
+  }
+  return true;
+}
+
+// Scores of the windows still in the race, over the boxes they occupy: left
+// windows (k, i) in [k0, k0 + n_k) x [i0, i0 + n_i), right windows (kr, u) in
+// [rk0, rk0 + n_rk) x [ru0, ru0 + n_ru). Windows out of the race, or out of
+// the picture, hold +inf.
+struct PairTables {
+  int32_t k0 = 0, i0 = 0, n_k = 0, n_i = 0;
+  int32_t rk0 = 0, n_rk = 0, ru0 = 0, n_ru = 0;
+  std::vector<double> left;  // row-major: left[(i - i0) * n_k + (k - k0)]
+  std::vector<double> right; // column-major: right[(kr - rk0) * n_ru + (u - ru0)]
+};
+
+// Work buffers kept across widths.
+struct Buffers {
+  std::vector<double> col_min, row_block_min, block_min, column, slid, pre, suf;
+};
+
+struct PairSearch {
+  EyePair best;
+  ScanIndex best_at{-1, 0, 0, 0, 0, 0};
+  int32_t image_w = 0, image_h = 0;
+  Buffers buf;
+
+  // Whether a group of combinations whose totals are at least `bound` and
+  // whose first member in scan order is `first` cannot hold a new winner.
+  bool hopeless(double bound, const ScanIndex &first) const {
+    return bound > best.total || (bound == best.total && !(first < best_at));
+  }
+  // Whether a window of score v can be in a pair that beats the best, given
+  // the lowest score `other` on the other side. The best comes from earlier
+  // widths here, so only a strictly lower total counts.
+  bool in_race(double v, double other, double factor_max) const {
+    return total_bound(v + other, factor_max) < best.total;
+  }
+};
+
+constexpr int32_t kChunk = 8;  // vertical offsets bounded together
+constexpr int32_t kBlock = 16; // right columns bounded together
+
+// Tries every pair of the tables' windows that could beat the best, and keeps
+// the winner by the plain scan's rule.
+void search_pairs(PairSearch &c, const WidthPlan &g, const PairTables &t) {
+  Buffers &b = c.buf;
+  // Right scores: lowest per column over runs of kChunk rows (aligned), and
+  // over each left row's full offset range.
+  const int32_t n_row_blocks = t.n_ru / kChunk + 2;
+  b.row_block_min.assign(static_cast<size_t>(t.n_rk) * n_row_blocks, kInf);
+  b.col_min.assign(static_cast<size_t>(t.n_i) * t.n_rk, kInf);
+  const int32_t reach = t.n_i + g.n_dy - 1; // rows a left row of the box can reach
+  for (int32_t rk = 0; rk < t.n_rk; ++rk) {
+    const double *col = &t.right[static_cast<size_t>(rk) * t.n_ru];
+    double *blocks = &b.row_block_min[static_cast<size_t>(rk) * n_row_blocks];
+    int32_t first = -1, last = -1;
+    double lowest = kInf;
+    for (int32_t r = 0; r < t.n_ru; ++r) {
+      if (col[r] == kInf) continue;
+      if (first < 0) first = r;
+      last = r;
+      lowest = std::min(lowest, col[r]);
+      blocks[r / kChunk] = std::min(blocks[r / kChunk], col[r]);
+    }
+    if (first < 0) continue;
+    if (last - first < 64) {
+      // Few rows: most left rows see all of them.
+      for (int32_t bi = 0; bi < t.n_i; ++bi) {
+        const int32_t top = bi + t.i0 - t.ru0;
+        const int32_t lo = std::max(top, first), hi = std::min(top + g.n_dy - 1, last);
+        if (lo > hi) continue;
+        double m = lowest;
+        if (lo != first || hi != last) {
+          m = kInf;
+          for (int32_t r = lo; r <= hi; ++r) m = std::min(m, col[r]);
+        }
+        b.col_min[static_cast<size_t>(bi) * t.n_rk + rk] = m;
+      }
+      continue;
+    }
+    b.column.resize(reach);
+    b.slid.resize(reach);
+    for (int32_t q = 0; q < reach; ++q) {
+      const int32_t r = t.i0 - t.ru0 + q;
+      b.column[q] = r >= 0 && r < t.n_ru ? col[r] : kInf;
+    }
+    sliding_min(b.column.data(), reach, g.n_dy, b.slid.data(), b.pre, b.suf);
+    for (int32_t bi = 0; bi < t.n_i; ++bi) b.col_min[static_cast<size_t>(bi) * t.n_rk + rk] = b.slid[bi];
+  }
+  const int32_t n_blocks = (t.n_rk + kBlock - 1) / kBlock;
+  b.block_min.assign(static_cast<size_t>(t.n_i) * n_blocks, kInf);
+  for (int32_t i = 0; i < t.n_i; ++i)
+    for (int32_t rk = 0; rk < t.n_rk; ++rk) {
+      double &m = b.block_min[static_cast<size_t>(i) * n_blocks + rk / kBlock];
+      m = std::min(m, b.col_min[static_cast<size_t>(i) * t.n_rk + rk]);
+    }
+
+  const double factor_max = g.offset_max * g.spacing_max;
+  auto spacing = [&](int32_t kr, int32_t k) { return g.spacing[kr - k - g.t_min]; };
+
+  // Box-relative left window (bi, bk) against every right window it pairs with.
+  auto search_left = [&](int32_t bi, int32_t bk) {
+    const double ls = t.left[static_cast<size_t>(bi) * t.n_k + bk];
+    if (ls == kInf) return;
+    const int32_t i = bi + t.i0, k = bk + t.k0;
+    const int32_t lo = std::max(t.rk0, k + g.t_lo) - t.rk0, hi = std::min(t.rk0 + t.n_rk - 1, k + g.t_hi) - t.rk0;
+    // Offsets whose right rows lie in the box.
+    const int32_t j_lo = std::max(0, t.ru0 - i), j_hi = std::min(g.n_dy - 1, t.ru0 + t.n_ru - 1 - i);
+    if (lo > hi || j_lo > j_hi) return;
+    const double *blocks = &b.block_min[static_cast<size_t>(bi) * n_blocks];
+    double lowest = kInf;
+    for (int32_t blk = lo / kBlock; blk <= hi / kBlock; ++blk) lowest = std::min(lowest, blocks[blk]);
+    if (c.hopeless(total_bound(ls + lowest, factor_max), ScanIndex{g.pass, g.w, i, k, -1, -1})) return;
+    const int32_t x = g.x0 + k * g.s, y = g.y0 + i * g.s;
+    for (int32_t blk = lo / kBlock; blk <= hi / kBlock; ++blk) {
+      const int32_t ra = std::max(lo, blk * kBlock), rb = std::min(hi, blk * kBlock + kBlock - 1);
+      // The spacing factor falls and then rises with the distance, so its
+      // largest value over a run of columns is at one end.
+      const double block_factor = std::max(spacing(ra + t.rk0, k), spacing(rb + t.rk0, k));
+      if (c.hopeless(total_bound(ls + blocks[blk], g.offset_max * block_factor),
+                     ScanIndex{g.pass, g.w, i, k, ra + t.rk0, -1}))
+        continue;
+      for (int32_t rk = ra; rk <= rb; ++rk) {
+        const int32_t kr = rk + t.rk0;
+        const double sp = spacing(kr, k);
+        if (c.hopeless(total_bound(ls + b.col_min[static_cast<size_t>(bi) * t.n_rk + rk], g.offset_max * sp),
+                       ScanIndex{g.pass, g.w, i, k, kr, -1}))
+          continue;
+        // col[i - ru0 + j]: the right window at offset j.
+        const double *col = &t.right[static_cast<size_t>(rk) * t.n_ru];
+        const int32_t row_of_j0 = i - t.ru0;
+        const double *row_blocks = &b.row_block_min[static_cast<size_t>(rk) * n_row_blocks];
+        for (int32_t ja = j_lo; ja <= j_hi; ja += kChunk) {
+          const int32_t jb = std::min(j_hi + 1, ja + kChunk);
+          // The offset factor grows with |dy|: largest at one end of a run.
+          const double chunk_factor = std::max(g.offset[ja], g.offset[jb - 1]) * sp;
+          const int32_t ra_row = i + ja - t.ru0, rb_row = i + jb - 1 - t.ru0;
+          double chunk_low = kInf;
+          for (int32_t q = ra_row / kChunk; q <= rb_row / kChunk; ++q) chunk_low = std::min(chunk_low, row_blocks[q]);
+          if (c.hopeless(total_bound(ls + chunk_low, chunk_factor), ScanIndex{g.pass, g.w, i, k, kr, ja - 1}))
+            continue;
+          for (int32_t j = ja; j < jb; ++j) {
+            // The plain scan's total, operation for operation.
+            const double rs = col[row_of_j0 + j];
+            const double total = (g.offset[j] * sp) * (rs + ls);
+            const ScanIndex at{g.pass, g.w, i, k, kr, j};
+            if (total < c.best.total || (total == c.best.total && at < c.best_at)) {
+              const int32_t rx = g.rx0 + kr * g.s, ry = y + g.dy_min + j * g.s;
+              const int32_t w = g.w, h = g.h;
+              c.best.found = true;
+              c.best.total = total;
+              c.best.left = EyeRecord{x + w / 2, y + h / 2, w / 2, h / 2, ls};
+              c.best.right = EyeRecord{rx + w / 2, ry + h / 2, w / 2, h / 2, rs};
+              c.best_at = at;
+            }
+          }
+        }
+      }
+    }
+  };
+
+  // The most promising left windows first, so the bound is tight early.
+  std::vector<std::pair<double, int32_t>> first;
+  for (int32_t q = 0; q < t.n_i * t.n_k; ++q)
+    if (t.left[q] != kInf) first.emplace_back(t.left[q], q);
+  const size_t probes = std::min<size_t>(8, first.size());
+  std::partial_sort(first.begin(), first.begin() + probes, first.end());
+  for (size_t q = 0; q < probes; ++q) search_left(first[q].second / t.n_k, first[q].second % t.n_k);
+  for (int32_t bi = 0; bi < t.n_i; ++bi)
+    for (int32_t bk = 0; bk < t.n_k; ++bk) search_left(bi, bk);
+}
+
+// Index rectangle of the windows of one side that lie inside the picture.
+struct ValidRange {
+  int32_t k_lo, k_hi, i_lo, i_hi;
+  bool empty() const { return k_lo > k_hi || i_lo > i_hi; }
+};
+
+ValidRange left_range(const WidthPlan &g, int32_t W, int32_t H) {
+  // The plain scan skips windows that start left of the picture.
+  const int32_t k_lo = std::max(0, -floor_div(g.x0, g.s));
+  ValidRange r{k_lo, std::min(g.n_x - 1, floor_div(W - g.w - g.x0, g.s)), 0,
+               std::min(g.n_y - 1, floor_div(H - g.h - g.y0, g.s))};
+  while (r.k_lo <= r.k_hi && g.x0 + r.k_lo * g.s < 0) ++r.k_lo;
+  return r;
+}
+
+ValidRange right_range(const WidthPlan &g, int32_t W, int32_t H) {
+  const int32_t top = g.y0 + g.dy_min;
+  ValidRange r{0, std::min(g.n_rx - 1, floor_div(W - g.w - g.rx0, g.s)), std::max(0, -floor_div(top, g.s)),
+               std::min(g.n_ry - 1, floor_div(H - g.h - top, g.s))};
+  while (r.i_lo <= r.i_hi && top + r.i_lo * g.s < 0) ++r.i_lo;
+  return r;
+}
+
+// Fills the pair tables from full score tables of both sides, keeping only
+// windows that can still be in a better pair.
+void keep_contenders(const PairSearch &c, const WidthPlan &g, const std::vector<double> &left,
+                     const std::vector<double> &right, PairTables &t) {
+  const double lmin = *std::min_element(left.begin(), left.end());
+  const double rmin = *std::min_element(right.begin(), right.end());
+  const double factor_max = g.offset_max * g.spacing_max;
+  t = PairTables{};
+  if (!c.in_race(lmin, rmin, factor_max)) return;
+  int32_t k_lo = g.n_x, k_hi = -1, i_lo = g.n_y, i_hi = -1, r_lo = g.n_rx, r_hi = -1, u_lo = g.n_ry, u_hi = -1;
+  for (int32_t i = 0; i < g.n_y; ++i)
+    for (int32_t k = 0; k < g.n_x; ++k)
+      if (c.in_race(left[static_cast<size_t>(i) * g.n_x + k], rmin, factor_max)) {
+        k_lo = std::min(k_lo, k), k_hi = std::max(k_hi, k);
+        i_lo = std::min(i_lo, i), i_hi = std::max(i_hi, i);
+      }
+  for (int32_t u = 0; u < g.n_ry; ++u)
+    for (int32_t kr = 0; kr < g.n_rx; ++kr)
+      if (c.in_race(right[static_cast<size_t>(u) * g.n_rx + kr], lmin, factor_max)) {
+        r_lo = std::min(r_lo, kr), r_hi = std::max(r_hi, kr);
+        u_lo = std::min(u_lo, u), u_hi = std::max(u_hi, u);
+      }
+  if (k_hi < 0 || r_hi < 0) return;
+  // Right rows the left rows can reach.
+  u_lo = std::max(u_lo, i_lo);
+  u_hi = std::min(u_hi, i_hi + g.n_dy - 1);
+  if (u_lo > u_hi) return;
+  t.k0 = k_lo;
+  t.n_k = k_hi - k_lo + 1;
+  t.i0 = i_lo;
+  t.n_i = i_hi - i_lo + 1;
+  t.rk0 = r_lo;
+  t.n_rk = r_hi - r_lo + 1;
+  t.ru0 = u_lo;
+  t.n_ru = u_hi - u_lo + 1;
+  t.left.assign(static_cast<size_t>(t.n_k) * t.n_i, kInf);
+  t.right.assign(static_cast<size_t>(t.n_rk) * t.n_ru, kInf);
+  for (int32_t i = 0; i < t.n_i; ++i)
+    for (int32_t k = 0; k < t.n_k; ++k) {
+      const double v = left[static_cast<size_t>(i + t.i0) * g.n_x + k + t.k0];
+      if (c.in_race(v, rmin, factor_max)) t.left[static_cast<size_t>(i) * t.n_k + k] = v;
+    }
+  for (int32_t u = 0; u < t.n_ru; ++u)
+    for (int32_t kr = 0; kr < t.n_rk; ++kr) {
+      const double v = right[static_cast<size_t>(u + t.ru0) * g.n_rx + kr + t.rk0];
+      if (c.in_race(v, lmin, factor_max)) t.right[static_cast<size_t>(kr) * t.n_ru + u] = v;
+    }
+}
+
+// ---- Coarse pass: windows step by a quarter of their width, so only the
+// table values at their corners are needed. One sweep over the band collects
+// them for every width.
+
+// Prefix sums of one side of one width at the corner columns and rows of its
+// windows: corner c of a window index is 2*index (before it) or 2*index + 1
+// (its last column or row).
+struct CornerGrid {
+  std::vector<int32_t> cols, rows; // picture coordinates, 2 per window index
+  std::vector<int64_t> gray, square, eye; // rows.size() x cols.size()
+  std::vector<int64_t> acc_gray, acc_square, acc_eye; // running column sums
+  std::vector<std::pair<int32_t, int32_t>> row_events; // (row, slot), sorted
+  size_t next_event = 0;
+
+  void init(int32_t x0, int32_t n_x, int32_t y0, int32_t n_y, int32_t s, int32_t w, int32_t h) {
+    for (int32_t k = 0; k < n_x; ++k) {
+      cols.push_back(x0 + k * s - 1);
+      cols.push_back(x0 + k * s + w - 1);
+    }
+    for (int32_t i = 0; i < n_y; ++i) {
+      rows.push_back(y0 + i * s - 1);
+      rows.push_back(y0 + i * s + h - 1);
+    }
+    const size_t n = cols.size() * rows.size();
+    gray.assign(n, 0);
+    square.assign(n, 0);
+    eye.assign(n, 0);
+    acc_gray.assign(cols.size(), 0);
+    acc_square.assign(cols.size(), 0);
+    acc_eye.assign(cols.size(), 0);
+    for (size_t r = 0; r < rows.size(); ++r) row_events.emplace_back(rows[r], static_cast<int32_t>(r));
+    std::sort(row_events.begin(), row_events.end());
+  }
+
+  // Score of window (k, i), which must lie inside the swept band.
+  double score(int32_t k, int32_t i, int64_t n) const {
+    const size_t nc = cols.size();
+    const size_t t = static_cast<size_t>(2 * i) * nc, b = t + nc, l = 2 * k, r = l + 1;
+    return score_from_sums(gray[b + r] - gray[b + l] - gray[t + r] + gray[t + l],
+                           square[b + r] - square[b + l] - square[t + r] + square[t + l],
+                           eye[b + r] - eye[b + l] - eye[t + r] + eye[t + l], n);
+  }
+};
+
+struct CoarseWidth {
+  WidthPlan plan;
+  CornerGrid left, right;
+};
+
+// Sweeps the band once; rows and columns of corners outside it belong to
+// windows outside the picture or count as zero (before the band).
+void sweep_corners(const BmpImage &image, int32_t bx0, int32_t by0, int32_t bx1, int32_t by1,
+                   std::vector<CoarseWidth> &widths) {
+  std::vector<CornerGrid *> grids;
+  for (CoarseWidth &cw : widths) {
+    grids.push_back(&cw.left);
+    grids.push_back(&cw.right);
+  }
+  // Corner columns before the band read the zero in front; beyond it, any value.
+  auto slot = [&](int32_t col) { return static_cast<size_t>(std::clamp(col, bx0 - 1, bx1) - (bx0 - 1)); };
+  std::vector<std::vector<size_t>> col_slots;
+  for (CornerGrid *g : grids) {
+    std::vector<size_t> s;
+    for (int32_t col : g->cols) s.push_back(slot(col));
+    col_slots.push_back(std::move(s));
+    // Rows above the band stay zero.
+    while (g->next_event < g->row_events.size() && g->row_events[g->next_event].first < by0) ++g->next_event;
+  }
+  const int32_t band_w = bx1 - bx0 + 1;
+  std::vector<int64_t> run_gray(band_w + 1, 0), run_square(band_w + 1, 0), run_eye(band_w + 1, 0);
+  std::vector<uint8_t> gray_row(static_cast<size_t>(band_w)), eye_row(static_cast<size_t>(band_w));
+  for (int32_t y = by0; y <= by1; ++y) {
+    gray_and_eye_values(image.pixels + (static_cast<size_t>(y) * image.width + bx0) * 3, band_w,
+                        gray_row.data(), eye_row.data());
+    int64_t sg = 0, sq = 0, se = 0;
+    for (int32_t c = 0; c < band_w; ++c) {
+      const int64_t v = gray_row[c];
+      run_gray[c + 1] = sg += v;
+      run_square[c + 1] = sq += v * v;
+      run_eye[c + 1] = se += eye_row[c];
+    }
+    for (size_t gi = 0; gi < grids.size(); ++gi) {
+      CornerGrid &g = *grids[gi];
+      const std::vector<size_t> &slots = col_slots[gi];
+      for (size_t j = 0; j < slots.size(); ++j) {
+        g.acc_gray[j] += run_gray[slots[j]];
+        g.acc_square[j] += run_square[slots[j]];
+        g.acc_eye[j] += run_eye[slots[j]];
+      }
+      const size_t nc = g.cols.size();
+      while (g.next_event < g.row_events.size() && g.row_events[g.next_event].first == y) {
+        const size_t at = static_cast<size_t>(g.row_events[g.next_event].second) * nc;
+        std::copy(g.acc_gray.begin(), g.acc_gray.end(), g.gray.begin() + at);
+        std::copy(g.acc_square.begin(), g.acc_square.end(), g.square.begin() + at);
+        std::copy(g.acc_eye.begin(), g.acc_eye.end(), g.eye.begin() + at);
+        ++g.next_event;
+      }
+    }
+  }
+}
+
+void coarse_pass(PairSearch &c, const BmpImage &image, const SearchFrame &f, const PassPlan &p) {
+  std::vector<CoarseWidth> widths;
+  for (int32_t w = p.w_first; w <= p.w_last; w += p.w_step) {
+    CoarseWidth cw;
+    if (!make_width_plan(f, p, 0, w, cw.plan)) continue;
+    const WidthPlan &g = cw.plan;
+    cw.left.init(g.x0, g.n_x, g.y0, g.n_y, g.s, g.w, g.h);
+    cw.right.init(g.rx0, g.n_rx, g.y0 + g.dy_min, g.n_ry, g.s, g.w, g.h);
+    widths.push_back(std::move(cw));
+  }
+  if (widths.empty()) return;
+  // The band every window of the pass lies in, clipped to the picture.
+  const int32_t W = image.width, H = image.height;
+  const int32_t bx0 = std::max(std::min(p.x_first, p.rx_first), 0);
+  const int32_t bx1 = std::min(std::max(p.x_end, p.rx_end) - 1, W - 1);
+  const int32_t by0 = std::max(p.y_first + f.dy_min, 0);
+  const int32_t by1 = std::min(p.y_end + f.dy_max - 1, H - 1);
+  if (bx0 > bx1 || by0 > by1) return;
+  sweep_corners(image, bx0, by0, bx1, by1, widths);
+
+  std::vector<double> left, right;
+  PairTables tables;
+  for (const CoarseWidth &cw : widths) {
+    const WidthPlan &g = cw.plan;
+    const int64_t n = int64_t{g.w} * g.h;
+    left.assign(static_cast<size_t>(g.n_x) * g.n_y, kInf);
+    right.assign(static_cast<size_t>(g.n_rx) * g.n_ry, kInf);
+    const ValidRange lr = left_range(g, W, H), rr = right_range(g, W, H);
+    if (lr.empty() || rr.empty()) continue;
+    for (int32_t i = lr.i_lo; i <= lr.i_hi; ++i)
+      for (int32_t k = lr.k_lo; k <= lr.k_hi; ++k) left[static_cast<size_t>(i) * g.n_x + k] = cw.left.score(k, i, n);
+    for (int32_t u = rr.i_lo; u <= rr.i_hi; ++u)
+      for (int32_t kr = rr.k_lo; kr <= rr.k_hi; ++kr)
+        right[static_cast<size_t>(u) * g.n_rx + kr] = cw.right.score(kr, u, n);
+    keep_contenders(c, g, left, right, tables);
+    if (tables.n_k > 0) search_pairs(c, g, tables);
+  }
+}
+
+// ---- Fine pass: positions move one pixel at a time around the coarse
+// winner. Scores come from tables over the two small regions the windows
+// cover, and only where a lower bound leaves a chance.
+
+// A rectangle of window positions with a lower bound on their scores, or,
+// once scored, their lowest score and where the scores are kept.
+struct Node {
+  int32_t k0, k1, i0, i1;
+  double v;
+  int32_t scored_at; // offset into the side's scores, -1 while only bounded
+};
+
+struct Side {
+  const RegionTables *tables = nullptr;
+  int32_t x0 = 0, y0 = 0; // picture position of window index (0, 0)
+  std::vector<Node> heap; // min-heap on v while the lowest score is sought
+  std::vector<Node> open, kept;
+  std::vector<double> scores;
+};
+
+constexpr int32_t kTile = 16; // first blocks are kTile x kTile positions
+constexpr int32_t kLeaf = 16; // blocks this small are scored outright
+
+bool heap_order(const Node &a, const Node &b) { return a.v > b.v; }
+
+Node pop(Side &side) {
+  std::pop_heap(side.heap.begin(), side.heap.end(), heap_order);
+  const Node n = side.heap.back();
+  side.heap.pop_back();
+  return n;
+}
+
+double node_bound(const Side &side, const WidthPlan &g, int32_t k0, int32_t k1, int32_t i0, int32_t i1) {
+  return side.tables->score_bound(side.x0 + k0, side.x0 + k1, side.y0 + i0, side.y0 + i1, g.w, g.h);
+}
+
+// Scores a small block outright, or splits a larger one into four; the
+// result goes to the end of `out`.
+void expand(Side &side, const WidthPlan &g, const Node &n, std::vector<Node> &out) {
+  const int32_t n_k = n.k1 - n.k0 + 1, n_i = n.i1 - n.i0 + 1;
+  if (n_k * n_i <= kLeaf) {
+    Node scored = n;
+    scored.scored_at = static_cast<int32_t>(side.scores.size());
+    scored.v = kInf;
+    side.scores.resize(side.scores.size() + static_cast<size_t>(n_k) * n_i);
+    double *at = side.scores.data() + scored.scored_at;
+    for (int32_t i = n.i0; i <= n.i1; ++i, at += n_k) {
+      side.tables->score_run(side.x0 + n.k0, side.y0 + i, g.w, g.h, n_k, at);
+      for (int32_t k = 0; k < n_k; ++k) scored.v = std::min(scored.v, at[k]);
+    }
+    out.push_back(scored);
+    return;
+  }
+  const int32_t km = (n.k0 + n.k1) / 2, im = (n.i0 + n.i1) / 2;
+  const int32_t ks[3] = {n.k0, km + 1, n.k1 + 1}, is[3] = {n.i0, im + 1, n.i1 + 1};
+  for (int32_t a = 0; a < 2; ++a)
+    for (int32_t b = 0; b < 2; ++b) {
+      const int32_t k0 = ks[b], k1 = ks[b + 1] - 1, i0 = is[a], i1 = is[a + 1] - 1;
+      if (k0 > k1 || i0 > i1) continue;
+      // A part's bound is at least its whole's, whichever the rounding says.
+      out.push_back(Node{k0, k1, i0, i1, std::max(node_bound(side, g, k0, k1, i0, i1), n.v), -1});
+    }
+}
+
+// Replaces the heap's lowest block by its parts or scores, keeping the heap.
+void expand_lowest(Side &side, const WidthPlan &g) {
+  const Node n = pop(side);
+  const size_t before = side.heap.size();
+  expand(side, g, n, side.heap);
+  for (size_t i = before + 1; i <= side.heap.size(); ++i)
+    std::push_heap(side.heap.begin(), side.heap.begin() + static_cast<ptrdiff_t>(i), heap_order);
+}
+
+void start_side(Side &side, const WidthPlan &g, const ValidRange &r) {
+  side.heap.clear();
+  side.kept.clear();
+  side.scores.clear();
+  if (r.empty()) return;
+  for (int32_t i0 = r.i_lo; i0 <= r.i_hi; i0 += kTile)
+    for (int32_t k0 = r.k_lo; k0 <= r.k_hi; k0 += kTile) {
+      const int32_t k1 = std::min(r.k_hi, k0 + kTile - 1), i1 = std::min(r.i_hi, i0 + kTile - 1);
+      side.heap.push_back(Node{k0, k1, i0, i1, node_bound(side, g, k0, k1, i0, i1), -1});
+    }
+  std::make_heap(side.heap.begin(), side.heap.end(), heap_order);
+}
+
+// Scores every block whose bound is in the race against the other side's
+// lowest score, in any order; keeps the scored blocks that are.
+void settle(PairSearch &c, Side &side, const WidthPlan &g, double other, double factor_max) {
+  std::vector<Node> &open = side.open;
+  open.swap(side.heap);
+  side.heap.clear();
+  while (!open.empty()) {
+    const Node n = open.back();
+    open.pop_back();
+    if (!c.in_race(n.v, other, factor_max)) continue;
+    if (n.scored_at >= 0) side.kept.push_back(n);
+    else expand(side, g, n, open);
+  }
+}
+
+void fine_width(PairSearch &c, const WidthPlan &g, Side &left, Side &right, PairTables &t) {
+  const double factor_max = g.offset_max * g.spacing_max;
+  start_side(left, g, left_range(g, c.image_w, c.image_h));
+  start_side(right, g, right_range(g, c.image_w, c.image_h));
+  // First the lowest score of each side, unless the width drops out before;
+  // the side with the lower unscored front is refined first, as the one more
+  // likely to hold the sum down.
+  for (;;) {
+    if (left.heap.empty() || right.heap.empty()) return;
+    const Node &l = left.heap.front(), &r = right.heap.front();
+    if (!c.in_race(l.v, r.v, factor_max)) return;
+    if (l.scored_at >= 0 && r.scored_at >= 0) break;
+    if (r.scored_at >= 0 || (l.scored_at < 0 && l.v <= r.v)) expand_lowest(left, g);
+    else expand_lowest(right, g);
+  }
+  const double lmin = left.heap.front().v, rmin = right.heap.front().v;
+  settle(c, left, g, rmin, factor_max);
+  settle(c, right, g, lmin, factor_max);
+  if (left.kept.empty() || right.kept.empty()) return;
+
+  int32_t k_lo = g.n_x, k_hi = -1, i_lo = g.n_y, i_hi = -1, r_lo = g.n_rx, r_hi = -1, u_lo = g.n_ry, u_hi = -1;
+  for (const Node &n : left.kept) {
+    k_lo = std::min(k_lo, n.k0), k_hi = std::max(k_hi, n.k1);
+    i_lo = std::min(i_lo, n.i0), i_hi = std::max(i_hi, n.i1);
+  }
+  for (const Node &n : right.kept) {
+    r_lo = std::min(r_lo, n.k0), r_hi = std::max(r_hi, n.k1);
+    u_lo = std::min(u_lo, n.i0), u_hi = std::max(u_hi, n.i1);
+  }
+  // Right rows the left rows can reach.
+  u_lo = std::max(u_lo, i_lo);
+  u_hi = std::min(u_hi, i_hi + g.n_dy - 1);
+  if (u_lo > u_hi) return;
+  t.k0 = k_lo;
+  t.n_k = k_hi - k_lo + 1;
+  t.i0 = i_lo;
+  t.n_i = i_hi - i_lo + 1;
+  t.rk0 = r_lo;
+  t.n_rk = r_hi - r_lo + 1;
+  t.ru0 = u_lo;
+  t.n_ru = u_hi - u_lo + 1;
+  t.left.assign(static_cast<size_t>(t.n_k) * t.n_i, kInf);
+  t.right.assign(static_cast<size_t>(t.n_rk) * t.n_ru, kInf);
+  for (const Node &n : left.kept) {
+    const double *v = left.scores.data() + n.scored_at;
+    for (int32_t i = n.i0; i <= n.i1; ++i)
+      for (int32_t k = n.k0; k <= n.k1; ++k, ++v)
+        if (c.in_race(*v, rmin, factor_max)) t.left[static_cast<size_t>(i - t.i0) * t.n_k + (k - t.k0)] = *v;
+  }
+  for (const Node &n : right.kept) {
+    const double *v = right.scores.data() + n.scored_at;
+    for (int32_t u = n.i0; u <= n.i1; ++u)
+      for (int32_t kr = n.k0; kr <= n.k1; ++kr, ++v)
+        if (u >= t.ru0 && u < t.ru0 + t.n_ru && c.in_race(*v, lmin, factor_max))
+          t.right[static_cast<size_t>(kr - t.rk0) * t.n_ru + (u - t.ru0)] = *v;
+  }
+  search_pairs(c, g, t);
+}
+
+void fine_pass(PairSearch &c, const BmpImage &image, const SearchFrame &f, const PassPlan &p) {
+  // Every window of the pass lies in one of these two rectangles.
+  RegionTables left_tables, right_tables;
+  left_tables.build(image, p.x_first, p.y_first, p.x_end - 1, p.y_end - 1);
+  right_tables.build(image, p.rx_first, p.y_first + f.dy_min, p.rx_end - 1, p.y_end + f.dy_max - 1);
+  Side left, right;
+  left.tables = &left_tables;
+  right.tables = &right_tables;
+  PairTables t;
+  for (int32_t w = p.w_first; w <= p.w_last; w += p.w_step) {
+    WidthPlan g;
+    if (!make_width_plan(f, p, 1, w, g)) continue;
+    left.x0 = g.x0;
+    left.y0 = g.y0;
+    right.x0 = g.rx0;
+    right.y0 = g.y0 + g.dy_min;
+    fine_width(c, g, left, right, t);
+  }
+}
+
+} // namespace
+
+EyePair search_eye_pair(const BmpImage &image, FaceRect face) {
+  const SearchFrame frame = search_frame(face);
+  PairSearch c;
+  c.image_w = image.width;
+  c.image_h = image.height;
+  coarse_pass(c, image, frame, coarse_pass_plan(frame));
+  if (!c.best.found) return c.best;
+  // As in the plain scan: the fine pass must beat the coarse winner, and its
+  // ranges come from that winner.
+  fine_pass(c, image, frame, fine_pass_plan(frame, c.best.left, c.best.right));
+  return c.best;
+}
+
+} // namespace tavrin::sunglasses

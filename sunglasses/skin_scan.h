@@ -1,0 +1,18 @@
+// Counting skin pixels along a run of a row, many pixels at a time.
+#pragma once
+
+#include <cstdint>
+
+namespace tavrin::sunglasses {
+
+struct SkinRun {
+  int32_t count; // pixels for which is_skin_pixel holds
+  int32_t first; // index of the first of them, -1 when there is none
+  int32_t last;  // index of the last of them, -1 when there is none
+};
+
+// The skin pixels among the `n` pixels (blue, green, red) starting at `px`.
+// Reads no byte outside them.
+SkinRun scan_skin_run(const uint8_t *px, int32_t n);
+
+} // namespace tavrin::sunglasses
