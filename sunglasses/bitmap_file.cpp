@@ -6,11 +6,7 @@
 #include <new>
 
 #if !defined(_WIN32)
-#include <cerrno>
 #include <sys/mman.h>
-#include <sys/uio.h>
-#include <unistd.h>
-#define TAVRIN_ROWS_BY_DESCRIPTOR 1
 #endif
 
 #include "bmp_limits.h"
@@ -27,11 +23,9 @@ constexpr uint16_t kBmpSignature = 0x4D42; // "BM"
 constexpr size_t kFileHeaderBytes = 14;
 constexpr size_t kInfoHeaderBytes = 40;
 
-#if !defined(TAVRIN_ROWS_BY_DESCRIPTOR)
 // Rows go through a stream buffer this large: the default of a few KiB
 // would cost a system call every row or two on large pictures.
 constexpr size_t kStreamBuffer = size_t{1} << 18;
-#endif
 
 // Pixel buffers of a few MiB and more ask for huge pages where the system
 // offers them: faulting in fresh memory 4 KiB at a time costs about as much
@@ -49,71 +43,6 @@ uint8_t *allocate_pixels(size_t bytes) {
   return static_cast<uint8_t *>(std::malloc(bytes));
 }
 
-#if defined(TAVRIN_ROWS_BY_DESCRIPTOR)
-// Rows move between the file and the picture by gather and scatter calls:
-// many rows per system call and no copy through a stream buffer.
-constexpr int kPiecesPerCall = 1024; // at most IOV_MAX
-
-// Moves every byte of `pieces`, resuming after partial transfers. False on an
-// error, or when a read meets the end of the file.
-bool transfer(int fd, iovec *pieces, int count, bool writing) {
-  int at = 0;
-  while (at < count) {
-    const ssize_t done = writing ? ::writev(fd, pieces + at, count - at) : ::readv(fd, pieces + at, count - at);
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) return false;
-    for (size_t left = static_cast<size_t>(done); left > 0;) {
-      iovec &p = pieces[at];
-      if (left < p.iov_len) {
-        p.iov_base = static_cast<uint8_t *>(p.iov_base) + left;
-        p.iov_len -= left;
-        break;
-      }
-      left -= p.iov_len;
-      ++at;
-    }
-    while (at < count && pieces[at].iov_len == 0) ++at;
-  }
-  return true;
-}
-
-// Stored row r goes to memory row y(r); its padding is read and dropped,
-// except after the last row, whose padding may be missing.
-bool read_rows(int fd, uint32_t pixel_offset, BmpImage &image, bool top_down, int32_t padding) {
-  if (::lseek(fd, static_cast<off_t>(pixel_offset), SEEK_SET) < 0) return false;
-  const size_t row_bytes = 3 * static_cast<size_t>(image.width);
-  uint8_t scratch[3];
-  iovec pieces[kPiecesPerCall];
-  int count = 0;
-  for (int32_t r = 0; r < image.height; ++r) {
-    const int32_t y = top_down ? r : image.height - 1 - r;
-    pieces[count++] = iovec{image.pixels + static_cast<size_t>(y) * row_bytes, row_bytes};
-    if (padding != 0 && r != image.height - 1) pieces[count++] = iovec{scratch, static_cast<size_t>(padding)};
-    if (count >= kPiecesPerCall - 1 || r == image.height - 1) {
-      if (!transfer(fd, pieces, count, false)) return false;
-      count = 0;
-    }
-  }
-  return true;
-}
-
-// Rows bottom first, each followed by its zero padding.
-bool write_rows(int fd, const BmpImage &image, int32_t padding) {
-  static uint8_t zeros[3] = {};
-  const size_t row_bytes = 3 * static_cast<size_t>(image.width);
-  iovec pieces[kPiecesPerCall];
-  int count = 0;
-  for (int32_t y = image.height - 1; y >= 0; --y) {
-    pieces[count++] = iovec{image.pixels + static_cast<size_t>(y) * row_bytes, row_bytes};
-    if (padding != 0) pieces[count++] = iovec{zeros, static_cast<size_t>(padding)};
-    if (count >= kPiecesPerCall - 1 || y == 0) {
-      if (!transfer(fd, pieces, count, true)) return false;
-      count = 0;
-    }
-  }
-  return true;
-}
-#endif
 
 // One line for every way the pixel rows can run out, whether the file's
 // length gives it away up front or a read comes back short.
@@ -141,9 +70,7 @@ BmpImagePtr load_bmp(const char *path) {
     return nullptr;
   }
   std::FILE *f = file.get();
-#if !defined(TAVRIN_ROWS_BY_DESCRIPTOR)
   std::setvbuf(f, nullptr, _IOFBF, kStreamBuffer);
-#endif
 
   uint8_t header[kFileHeaderBytes + kInfoHeaderBytes];
   if (std::fread(header, 1, kFileHeaderBytes, f) != kFileHeaderBytes ||
@@ -197,12 +124,6 @@ BmpImagePtr load_bmp(const char *path) {
     report_truncated_rows();
     return nullptr;
   }
-#if defined(TAVRIN_ROWS_BY_DESCRIPTOR)
-  if (!read_rows(fileno(f), pixel_offset, *image, top_down, padding)) {
-    report_truncated_rows();
-    return nullptr;
-  }
-#else
   uint8_t scratch[3];
   for (int32_t r = 0; r < height; ++r) {
     const int32_t y = top_down ? r : height - 1 - r;
@@ -217,7 +138,6 @@ BmpImagePtr load_bmp(const char *path) {
       return nullptr;
     }
   }
-#endif
   return image;
 }
 
@@ -234,13 +154,8 @@ bool save_bmp(const char *path, const BmpImage &image) {
     return false;
   }
   std::FILE *f = file.get();
-#if !defined(TAVRIN_ROWS_BY_DESCRIPTOR)
   std::setvbuf(f, nullptr, _IOFBF, kStreamBuffer);
-#endif
   bool ok = std::fwrite(header, 1, sizeof header, f) == sizeof header;
-#if defined(TAVRIN_ROWS_BY_DESCRIPTOR)
-  ok = ok && std::fflush(f) == 0 && write_rows(fileno(f), image, padding);
-#else
   static const uint8_t zeros[3] = {};
   const int64_t row_bytes = 3 * static_cast<int64_t>(image.width);
   for (int32_t y = image.height - 1; ok && y >= 0; --y) {
@@ -248,7 +163,6 @@ bool save_bmp(const char *path, const BmpImage &image) {
     ok = std::fwrite(row, 1, static_cast<size_t>(row_bytes), f) == static_cast<size_t>(row_bytes) &&
          (padding == 0 || std::fwrite(zeros, 1, padding, f) == static_cast<size_t>(padding));
   }
-#endif
   // Buffered bytes reach the file only on close, so its result counts too.
   ok = close_file(file) && ok;
   if (!ok) print_error("Cannot write %s\n", path);

@@ -4,9 +4,12 @@
 // an output as written.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <sys/stat.h>
+#include <thread>
 
+#include "bmp_builder.h"
 #include "plugin_expectations.h"
 #include "hostile_pictures.h"
 #include "seed_pictures.h"
@@ -122,6 +125,36 @@ TEST_P(FailingWorld, OutputOverTheInput) {
   };
   EXPECT_EQ(replace_all(replace_all(apart.out, separate, in_place), original, in_place), same.out);
   EXPECT_EQ(apart.err, same.err);
+}
+
+// A pipe cannot seek: the reader reaches the pixels by reading forward, and
+// the picture is the one the same bytes give from a file.
+TEST_P(FailingWorld, InputFromAPipe) {
+  const std::string plain = dir_.file("plain.bmp"), file = dir_.file("long-header.bmp");
+  const std::string fifo = dir_.file("pipe.bmp");
+  ASSERT_TRUE(write_picture(plain.c_str(), shrunk_portrait(2)));
+  TestPicture picture;
+  ASSERT_TRUE(decode_bmp24(read_file(plain), picture));
+  // A 124-byte information header puts the pixels past the first 54 bytes.
+  const std::vector<uint8_t> bytes = encode_bmp(picture, {.info_header_size = 124});
+  write_file(file, bytes);
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+
+  std::thread writer([&] {
+    std::FILE *pipe = std::fopen(fifo.c_str(), "wb"); // waits for the reader
+    if (pipe == nullptr) return;
+    std::fwrite(bytes.data(), 1, bytes.size(), pipe);
+    std::fclose(pipe);
+  });
+  RunResult piped = run_plugin(plugin(), fifo, dir_.file("from-pipe.bmp"));
+  writer.join();
+  RunResult filed = run_plugin(plugin(), file, dir_.file("from-file.bmp"));
+
+  ASSERT_TRUE(piped.completed && filed.completed) << piped.err << filed.err;
+  EXPECT_EQ(piped.status, 999) << piped.err;
+  EXPECT_EQ(filed.status, 999) << filed.err;
+  EXPECT_EQ(piped.err, filed.err);
+  EXPECT_EQ(read_file(dir_.file("from-pipe.bmp")), read_file(dir_.file("from-file.bmp")));
 }
 
 INSTANTIATE_TEST_SUITE_P(Plugins, FailingWorld, testing::ValuesIn(built_plugins()),
