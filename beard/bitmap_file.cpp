@@ -5,16 +5,12 @@
 #include <cstdlib>
 #include <new>
 
-#if !defined(_WIN32)
-#include <sys/mman.h>
-#include <sys/types.h>
-#endif
-
 #include "bmp_limits.h"
 #include "bmp_header.h"
 #include "console.h"
 #include "file_handle.h"
 #include "le_bytes.h"
+#include "pixel_memory.h"
 
 namespace tavrin::beard {
 
@@ -25,22 +21,6 @@ constexpr uint32_t kMinInfoHeader = 40;
 constexpr int64_t kFieldsEnd = 34;
 
 const char *shown(const char *path) { return path != nullptr ? path : "(null)"; }
-
-// Large pixel buffers ask for huge pages where the system offers them: filling
-// fresh memory 4 KiB page by page costs about as much as reading the file.
-// The hint changes no byte; where it is refused the buffer is just slower.
-uint8_t *allocate_pixels(size_t bytes) {
-#if defined(MADV_HUGEPAGE)
-  constexpr size_t kHugePage = size_t{2} << 20;
-  if (bytes >= 2 * kHugePage) {
-    void *memory = nullptr;
-    if (posix_memalign(&memory, kHugePage, bytes) != 0) return nullptr;
-    (void)madvise(memory, bytes, MADV_HUGEPAGE);
-    return static_cast<uint8_t *>(memory);
-  }
-#endif
-  return static_cast<uint8_t *>(std::malloc(bytes));
-}
 
 } // namespace
 

@@ -5,15 +5,12 @@
 #include <cstdlib>
 #include <new>
 
-#if !defined(_WIN32)
-#include <sys/mman.h>
-#endif
-
 #include "bmp_limits.h"
 #include "bmp_header.h"
 #include "console.h"
 #include "file_handle.h"
 #include "le_bytes.h"
+#include "pixel_memory.h"
 
 namespace tavrin::sunglasses {
 
@@ -26,23 +23,6 @@ constexpr size_t kInfoHeaderBytes = 40;
 // Rows go through a stream buffer this large: the default of a few KiB
 // would cost a system call every row or two on large pictures.
 constexpr size_t kStreamBuffer = size_t{1} << 18;
-
-// Pixel buffers of a few MiB and more ask for huge pages where the system
-// offers them: faulting in fresh memory 4 KiB at a time costs about as much
-// as reading the file. The hint changes no byte; free() releases either.
-uint8_t *allocate_pixels(size_t bytes) {
-#if defined(MADV_HUGEPAGE)
-  constexpr size_t kHugePage = size_t{2} << 20;
-  if (bytes >= kHugePage) {
-    void *memory = nullptr;
-    if (posix_memalign(&memory, kHugePage, bytes) != 0) return nullptr;
-    (void)madvise(memory, bytes, MADV_HUGEPAGE);
-    return static_cast<uint8_t *>(memory);
-  }
-#endif
-  return static_cast<uint8_t *>(std::malloc(bytes));
-}
-
 
 // One line for every way the pixel rows can run out, whether the file's
 // length gives it away up front or a read comes back short.
