@@ -249,6 +249,32 @@ struct PairTables {
   std::vector<double> right; // column-major: right[(kr - rk0) * n_ru + (u - ru0)]
 };
 
+// Column and row ranges of window positions, both ends included.
+struct PositionBox {
+  int32_t k_lo, k_hi, i_lo, i_hi;
+};
+
+// Sizes the pair tables to the left and right positions still in the race,
+// every entry out of it (+inf); false when no right row is in reach of a
+// left row.
+bool frame_pair_tables(PairTables &t, const WidthPlan &g, PositionBox left, PositionBox right) {
+  // Right rows the left rows can reach.
+  const int32_t u_lo = std::max(right.i_lo, left.i_lo);
+  const int32_t u_hi = std::min(right.i_hi, left.i_hi + g.n_dy - 1);
+  if (u_lo > u_hi) return false;
+  t.k0 = left.k_lo;
+  t.n_k = left.k_hi - left.k_lo + 1;
+  t.i0 = left.i_lo;
+  t.n_i = left.i_hi - left.i_lo + 1;
+  t.rk0 = right.k_lo;
+  t.n_rk = right.k_hi - right.k_lo + 1;
+  t.ru0 = u_lo;
+  t.n_ru = u_hi - u_lo + 1;
+  t.left.assign(static_cast<size_t>(t.n_k) * t.n_i, kInf);
+  t.right.assign(static_cast<size_t>(t.n_rk) * t.n_ru, kInf);
+  return true;
+}
+
 // Work buffers kept across widths.
 struct Buffers {
   std::vector<double> col_min, row_block_min, block_min, column, slid, pre, suf;
@@ -452,20 +478,7 @@ void keep_contenders(const PairSearch &c, const WidthPlan &g, const std::vector<
         u_lo = std::min(u_lo, u), u_hi = std::max(u_hi, u);
       }
   if (k_hi < 0 || r_hi < 0) return;
-  // Right rows the left rows can reach.
-  u_lo = std::max(u_lo, i_lo);
-  u_hi = std::min(u_hi, i_hi + g.n_dy - 1);
-  if (u_lo > u_hi) return;
-  t.k0 = k_lo;
-  t.n_k = k_hi - k_lo + 1;
-  t.i0 = i_lo;
-  t.n_i = i_hi - i_lo + 1;
-  t.rk0 = r_lo;
-  t.n_rk = r_hi - r_lo + 1;
-  t.ru0 = u_lo;
-  t.n_ru = u_hi - u_lo + 1;
-  t.left.assign(static_cast<size_t>(t.n_k) * t.n_i, kInf);
-  t.right.assign(static_cast<size_t>(t.n_rk) * t.n_ru, kInf);
+  if (!frame_pair_tables(t, g, {k_lo, k_hi, i_lo, i_hi}, {r_lo, r_hi, u_lo, u_hi})) return;
   for (int32_t i = 0; i < t.n_i; ++i)
     for (int32_t k = 0; k < t.n_k; ++k) {
       const double v = left[static_cast<size_t>(i + t.i0) * g.n_x + k + t.k0];
@@ -748,20 +761,7 @@ void fine_width(PairSearch &c, const WidthPlan &g, Side &left, Side &right, Pair
     r_lo = std::min(r_lo, n.k0), r_hi = std::max(r_hi, n.k1);
     u_lo = std::min(u_lo, n.i0), u_hi = std::max(u_hi, n.i1);
   }
-  // Right rows the left rows can reach.
-  u_lo = std::max(u_lo, i_lo);
-  u_hi = std::min(u_hi, i_hi + g.n_dy - 1);
-  if (u_lo > u_hi) return;
-  t.k0 = k_lo;
-  t.n_k = k_hi - k_lo + 1;
-  t.i0 = i_lo;
-  t.n_i = i_hi - i_lo + 1;
-  t.rk0 = r_lo;
-  t.n_rk = r_hi - r_lo + 1;
-  t.ru0 = u_lo;
-  t.n_ru = u_hi - u_lo + 1;
-  t.left.assign(static_cast<size_t>(t.n_k) * t.n_i, kInf);
-  t.right.assign(static_cast<size_t>(t.n_rk) * t.n_ru, kInf);
+  if (!frame_pair_tables(t, g, {k_lo, k_hi, i_lo, i_hi}, {r_lo, r_hi, u_lo, u_hi})) return;
   for (const Node &n : left.kept) {
     const double *v = left.scores.data() + n.scored_at;
     for (int32_t i = n.i0; i <= n.i1; ++i)
