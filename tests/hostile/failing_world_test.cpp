@@ -4,10 +4,12 @@
 // an output as written.
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
-#include <thread>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "bmp_builder.h"
 #include "plugin_expectations.h"
@@ -140,14 +142,22 @@ TEST_P(FailingWorld, InputFromAPipe) {
   write_file(file, bytes);
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
 
-  std::thread writer([&] {
-    std::FILE *pipe = std::fopen(fifo.c_str(), "wb"); // waits for the reader
-    if (pipe == nullptr) return;
-    std::fwrite(bytes.data(), 1, bytes.size(), pipe);
-    std::fclose(pipe);
-  });
+  // The writer is a process, not a thread: the plug-in's forked child must
+  // not inherit a half-opened stream of another thread.
+  const pid_t writer = fork();
+  ASSERT_GE(writer, 0);
+  if (writer == 0) {
+    const int fd = open(fifo.c_str(), O_WRONLY); // waits for the reader
+    for (size_t at = 0; fd >= 0 && at < bytes.size();) {
+      const ssize_t n = write(fd, bytes.data() + at, bytes.size() - at);
+      if (n <= 0) break;
+      at += static_cast<size_t>(n);
+    }
+    _exit(0);
+  }
   RunResult piped = run_plugin(plugin(), fifo, dir_.file("from-pipe.bmp"));
-  writer.join();
+  kill(writer, SIGKILL); // in case the reader never came
+  waitpid(writer, nullptr, 0);
   RunResult filed = run_plugin(plugin(), file, dir_.file("from-file.bmp"));
 
   ASSERT_TRUE(piped.completed && filed.completed) << piped.err << filed.err;
