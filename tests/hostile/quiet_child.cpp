@@ -6,18 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "child_exit.h"
 #include "temp_dir.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define TAVRIN_TEST_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TAVRIN_TEST_ASAN 1
-#endif
-#endif
-#if defined(TAVRIN_TEST_ASAN)
-#include <sanitizer/lsan_interface.h>
-#endif
 
 namespace tavrin::test {
 
@@ -40,13 +30,10 @@ std::string run_quietly(const std::function<std::string()> &body) {
     std::fflush(stderr);
     for (size_t done = 0; done < result.size();) {
       ssize_t n = write(fds[1], result.data() + done, result.size() - done);
-      if (n <= 0) _exit(4);
+      if (n <= 0) exit_child(4);
       done += static_cast<size_t>(n);
     }
-#if defined(TAVRIN_TEST_ASAN)
-    if (__lsan_do_recoverable_leak_check() != 0) _exit(6);
-#endif
-    _exit(0);
+    exit_child(0);
   }
   close(fds[1]);
   std::string result;

@@ -12,17 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#if defined(__SANITIZE_ADDRESS__)
-#define TAVRIN_TEST_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TAVRIN_TEST_ASAN 1
-#endif
-#endif
-#if defined(TAVRIN_TEST_ASAN)
-#include <sanitizer/lsan_interface.h>
-#endif
-
+#include "child_exit.h"
 #include "plugin_loader.h"
 #include "temp_dir.h"
 #include "utf16.h"
@@ -70,11 +60,6 @@ std::string plugin_library(const std::string &name) {
 }
 
 RunResult run_export(const std::string &library, const char *symbol, const char16_t *input,
-                     const char16_t *output) {
-  return run_export(library, symbol, input, output, RunOptions{});
-}
-
-RunResult run_export(const std::string &library, const char *symbol, const char16_t *input,
                      const char16_t *output, const RunOptions &options) {
   TempDir dir;
   const std::string out_path = dir.file("stdout"), err_path = dir.file("stderr");
@@ -104,12 +89,8 @@ RunResult run_export(const std::string &library, const char *symbol, const char1
     int32_t status = plugin.entry()(input, output);
     std::fflush(stdout);
     std::fflush(stderr);
-    if (write(pipe_fds[1], &status, sizeof status) != sizeof status) _exit(4);
-#if defined(TAVRIN_TEST_ASAN)
-    // _exit skips the leak check that would run at exit: run it here.
-    if (__lsan_do_recoverable_leak_check() != 0) _exit(6);
-#endif
-    _exit(0);
+    if (write(pipe_fds[1], &status, sizeof status) != sizeof status) exit_child(4);
+    exit_child(0);
   }
   close(pipe_fds[1]);
   RunResult result;
@@ -127,11 +108,6 @@ RunResult run_export(const std::string &library, const char *symbol, const char1
   result.out = text(out_path);
   result.err = text(err_path);
   return result;
-}
-
-RunResult run_export(const std::string &library, const char *symbol, const std::string &input,
-                     const std::string &output) {
-  return run_export(library, symbol, input, output, RunOptions{});
 }
 
 RunResult run_export(const std::string &library, const char *symbol, const std::string &input,

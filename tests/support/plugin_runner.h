@@ -37,14 +37,10 @@ std::string plugin_library(const std::string &name);
 // UTF-16 paths (either may be null) and reports what happened. In a build
 // with AddressSanitizer, memory the call leaked makes it not `completed`.
 RunResult run_export(const std::string &library, const char *symbol, const char16_t *input,
-                     const char16_t *output);
-RunResult run_export(const std::string &library, const char *symbol, const char16_t *input,
-                     const char16_t *output, const RunOptions &options);
+                     const char16_t *output, const RunOptions &options = {});
 
 // The same with UTF-8 paths, converted as the host converts them.
 RunResult run_export(const std::string &library, const char *symbol, const std::string &input,
-                     const std::string &output);
-RunResult run_export(const std::string &library, const char *symbol, const std::string &input,
-                     const std::string &output, const RunOptions &options);
+                     const std::string &output, const RunOptions &options = {});
 
 } // namespace tavrin::test
