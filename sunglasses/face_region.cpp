@@ -122,28 +122,23 @@ FaceRect detect_face_region(const BmpImage &image) {
 
   int64_t count = 0;
   int32_t min_x = x1, max_x = x0, min_y = y1, max_y = y0;
+  // Adds the skin pixels of `run`, a stretch of row y starting at column x.
+  auto take = [&](const SkinRun &run, int32_t x, int32_t y) {
+    if (run.count == 0) return;
+    count += run.count;
+    min_x = std::min(min_x, x + run.first);
+    max_x = std::max(max_x, x + run.last);
+    min_y = std::min(min_y, y);
+    max_y = std::max(max_y, y);
+  };
   for (int32_t y = y0; y < y1 && x0 < x1; ++y) {
     if (runs) {
       // The window is made of whole cells.
       const SkinRun *row = runs.get() + static_cast<size_t>(y) * grid_w;
-      for (int32_t cell = x0 / cell_w, x = x0; x < x1; ++cell, x += cell_w) {
-        const SkinRun &run = row[cell];
-        if (run.count == 0) continue;
-        count += run.count;
-        min_x = std::min(min_x, x + run.first);
-        max_x = std::max(max_x, x + run.last);
-        min_y = std::min(min_y, y);
-        max_y = std::max(max_y, y);
-      }
-      continue;
+      for (int32_t cell = x0 / cell_w, x = x0; x < x1; ++cell, x += cell_w) take(row[cell], x, y);
+    } else {
+      take(scan_skin_run(image.pixels + (static_cast<size_t>(y) * width + x0) * 3, x1 - x0), x0, y);
     }
-    const SkinRun run = scan_skin_run(image.pixels + (static_cast<size_t>(y) * width + x0) * 3, x1 - x0);
-    if (run.count == 0) continue;
-    count += run.count;
-    min_x = std::min(min_x, x0 + run.first);
-    max_x = std::max(max_x, x0 + run.last);
-    min_y = std::min(min_y, y);
-    max_y = std::max(max_y, y);
   }
   if (count <= 10) return fallback_face_region(width, height);
 
