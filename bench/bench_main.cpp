@@ -17,9 +17,10 @@
 #if defined(TAVRIN_BENCH_PLAIN)
 #include "plain_sunglasses.h"
 #endif
-#include "plugin_loader.h"
-#include "portrait.h"
-#include "utf16.h"
+#include "plugins/registry.h"
+#include "plugins/library.h"
+#include "demo/portrait.h"
+#include "plugins/utf16.h"
 
 namespace {
 
@@ -293,8 +294,8 @@ int main(int argc, char **argv) {
     double sunglasses_ms = 0;
     uint64_t sunglasses_output = 0;
     for (Loaded &l : loaded) {
-      const std::string out = dir + "/" + stem + "-" + l.info->suffix + ".bmp";
-      const std::string log = dir + "/" + stem + "-" + l.info->suffix + ".log";
+      const std::string out = dir + "/" + stem + "-" + l.info->command + ".bmp";
+      const std::string log = dir + "/" + stem + "-" + l.info->command + ".log";
       const std::u16string out16 = tavrin::argument_to_utf16(out);
       const tavrin::OverlayExport entry = l.plugin.entry();
       const Measurement m =

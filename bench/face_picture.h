@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "portrait.h"
+#include "demo/portrait.h"
 
 namespace tavrin::bench {
 

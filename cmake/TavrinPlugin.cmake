@@ -1,13 +1,16 @@
-# tavrin_add_plugin(<dir> LIBRARY <name> EXPORT <symbol> SOURCES <files...>)
+# tavrin_add_plugin(<dir> SOURCES <files...>)
 #
 # Builds <dir>_core, an object library of the plug-in's sources that its unit
-# tests link directly, and the plug-in itself: a module named exactly <name>
-# (no "lib" prefix) whose only exported symbol is <symbol>.
+# tests link directly, and the plug-in itself: a module named exactly as the
+# plug-in table says (no "lib" prefix) whose only exported symbol is the
+# table's export.
 function(tavrin_add_plugin dir)
-  cmake_parse_arguments(P "" "LIBRARY;EXPORT" "SOURCES" ${ARGN})
+  cmake_parse_arguments(P "" "" "SOURCES" ${ARGN})
+  tavrin_plugin_row(${dir} P)
   set(core ${dir}_core)
   add_library(${core} OBJECT ${P_SOURCES})
   target_link_libraries(${core} PUBLIC tavrin_common)
+  target_compile_definitions(${core} PRIVATE TAVRIN_BUILDING_PLUGIN)
   target_include_directories(${core} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
   set_target_properties(${core} PROPERTIES
     CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)

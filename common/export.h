@@ -2,8 +2,6 @@
 // .def file on Windows) makes sure nothing else leaves the library.
 #pragma once
 
-#if defined(_WIN32)
-#define TAVRIN_EXPORT extern "C" __declspec(dllexport)
-#else
-#define TAVRIN_EXPORT extern "C" __attribute__((visibility("default")))
-#endif
+#include "tavrin/overlay.h"
+
+#define TAVRIN_EXPORT extern "C" TAVRIN_OVERLAY_API

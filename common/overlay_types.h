@@ -4,12 +4,14 @@
 
 #include <cstdint>
 
+#include "tavrin/overlay.h"
+
 namespace tavrin {
 
 // What every export returns.
 using OverlayStatus = int32_t;
-inline constexpr OverlayStatus kStatusWritten = 999;
-inline constexpr OverlayStatus kStatusFailed = 1;
+inline constexpr OverlayStatus kStatusWritten = TAVRIN_STATUS_WRITTEN;
+inline constexpr OverlayStatus kStatusFailed = TAVRIN_STATUS_FAILED;
 
 // A face rectangle in pixels; y counts rows from the top of the picture.
 struct FaceRect {

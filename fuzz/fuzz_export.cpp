@@ -9,8 +9,7 @@
 #include <vector>
 
 #include "export_contract.h"
-
-extern "C" int32_t TAVRIN_FUZZ_SYMBOL(const char16_t *input, const char16_t *output);
+#include "tavrin/overlay.h"
 
 namespace {
 

@@ -6,9 +6,10 @@
 #include <vector>
 
 #include "console.h"
-#include "plugin_loader.h"
-#include "portrait.h"
-#include "utf16.h"
+#include "plugins/registry.h"
+#include "plugins/library.h"
+#include "demo/portrait.h"
+#include "plugins/utf16.h"
 
 namespace {
 
@@ -78,7 +79,7 @@ int run_demo(const std::string &dir, const std::string &out_dir) {
       std::printf("(the %s plug-in is not built; skipped)\n", plugin.command);
       continue;
     }
-    const std::string result = out_dir + "/portrait-" + plugin.suffix + ".bmp";
+    const std::string result = out_dir + "/portrait-" + plugin.command + ".bmp";
     std::printf("\n== %s ==\n", plugin.command);
     std::fflush(stdout);
     int one = run_plugin(dir, plugin, portrait, result);

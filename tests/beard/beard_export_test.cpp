@@ -8,7 +8,7 @@
 #include "beard_rendering.h"
 #include "plugin_runner.h"
 #include "temp_dir.h"
-#include "utf16.h"
+#include "plugins/utf16.h"
 
 namespace tavrin::beard::test {
 namespace {

@@ -4,9 +4,10 @@
 #include <string>
 
 #include "bmp_builder.h"
-#include "plugin_loader.h"
+#include "plugins/registry.h"
+#include "plugins/library.h"
 #include "plugin_runner.h"
-#include "portrait.h"
+#include "demo/portrait.h"
 #include "temp_dir.h"
 
 namespace tavrin {

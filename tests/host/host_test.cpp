@@ -6,10 +6,11 @@
 
 #include "bmp_builder.h"
 #include "narrow_path.h"
-#include "plugin_loader.h"
-#include "portrait.h"
+#include "plugins/registry.h"
+#include "plugins/library.h"
+#include "demo/portrait.h"
 #include "temp_dir.h"
-#include "utf16.h"
+#include "plugins/utf16.h"
 
 namespace tavrin {
 namespace {

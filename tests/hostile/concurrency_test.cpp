@@ -14,7 +14,7 @@
 #include "plugin_expectations.h"
 #include "quiet_child.h"
 #include "temp_dir.h"
-#include "utf16.h"
+#include "plugins/utf16.h"
 
 namespace tavrin::test {
 namespace {

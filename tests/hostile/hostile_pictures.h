@@ -2,7 +2,7 @@
 // takes milliseconds (valgrind runs these tests too).
 #pragma once
 
-#include "portrait.h"
+#include "demo/portrait.h"
 
 namespace tavrin::test {
 

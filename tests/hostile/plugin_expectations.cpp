@@ -17,7 +17,6 @@ PluginExpectations sunglasses() {
   PluginExpectations p;
   p.before_load = [](const std::string &in) { return format("Loading %s ...\n", in); };
   p.cannot_open = [](const std::string &in) { return format("Cannot open %s\n", in); };
-  p.rules.last_padding_optional = true;
   p.not_a_bitmap = [](const std::string &) { return "Truncated BMP header.\n"; };
   p.rows_missing = [](const std::string &, int) { return "Truncated BMP pixel data.\n"; };
   p.cannot_write = [](const std::string &out) { return format("Cannot write %s\n", out); };
@@ -38,7 +37,6 @@ PluginExpectations mustache() {
 
 PluginExpectations face_hat() {
   PluginExpectations p;
-  p.rules.accepts_32bit = true;
   p.before_load = [](const std::string &) { return std::string(); };
   p.cannot_open = [](const std::string &in) { return format("Cannot open: %s\n", in); };
   // The hat's reader fails silently on short headers and short rows.
@@ -69,6 +67,8 @@ PluginExpectations expectations_for(const PluginInfo &info) {
                          : command == "hat"      ? face_hat()
                                                  : beard();
   p.info = &info;
+  p.rules.accepts_32bit = info.reads_32bit;
+  p.rules.last_padding_optional = info.last_row_padding_optional;
   return p;
 }
 

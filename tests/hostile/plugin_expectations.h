@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "export_contract.h"
-#include "plugin_loader.h"
+#include "plugins/registry.h"
+#include "plugins/library.h"
 #include "plugin_runner.h"
 
 namespace tavrin::test {

@@ -6,11 +6,12 @@
 #include "bmp_builder.h"
 #include "mustache_pipeline.h"
 #include "picture_helpers.h"
-#include "plugin_loader.h"
+#include "plugins/registry.h"
+#include "plugins/library.h"
 #include "plugin_runner.h"
-#include "portrait.h"
+#include "demo/portrait.h"
 #include "temp_dir.h"
-#include "utf16.h"
+#include "plugins/utf16.h"
 
 namespace tavrin::mustache {
 namespace {

@@ -9,7 +9,7 @@
 #include "plugin_runner.h"
 #include "sunglasses_drawing.h"
 #include "temp_dir.h"
-#include "utf16.h"
+#include "plugins/utf16.h"
 
 namespace tavrin::sunglasses {
 namespace {

@@ -13,9 +13,10 @@
 #include <unistd.h>
 
 #include "child_exit.h"
-#include "plugin_loader.h"
+#include "plugins/registry.h"
+#include "plugins/library.h"
 #include "temp_dir.h"
-#include "utf16.h"
+#include "plugins/utf16.h"
 
 namespace tavrin::test {
 

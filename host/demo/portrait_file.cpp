@@ -1,6 +1,6 @@
 #include "bmp_header.h"
 #include "file_handle.h"
-#include "portrait.h"
+#include "demo/portrait.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "portrait.h"
+#include "demo/portrait.h"
 
 #include <cstddef>
 

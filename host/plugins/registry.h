@@ -1,0 +1,19 @@
+// The plug-ins this host knows (generated from the build's one table) and
+// where their libraries are.
+#pragma once
+
+#include <string>
+
+#include "tavrin/plugin_table.h"
+
+namespace tavrin {
+
+const PluginInfo *find_plugin(const std::string &command);
+
+// "dir/TavrinBMPSunglasses.so" or ".dll".
+std::string plugin_path(const std::string &dir, const PluginInfo &plugin);
+
+// Folder of the running program (UTF-8), or "." when it cannot be told.
+std::string program_dir();
+
+} // namespace tavrin
