@@ -24,34 +24,42 @@ std::string plugin_path(const std::string &dir, const PluginInfo &plugin) {
 #endif
 }
 
-std::string program_dir() {
+std::string program_path() {
   std::string path;
 #if defined(_WIN32)
   // No MAX_PATH cap: grow until the whole name fits.
   std::wstring buffer(260, L'\0');
   for (;;) {
     DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (n == 0) return ".";
+    if (n == 0) return "";
     if (n < buffer.size()) {
       buffer.resize(n);
       break;
     }
-    if (buffer.size() > 32768) return ".";
+    if (buffer.size() > 32768) return "";
     buffer.resize(buffer.size() * 2);
   }
   path = wide_to_utf8(buffer);
-  size_t cut = path.find_last_of("\\/");
 #else
   std::string buffer(256, '\0');
   for (;;) {
     ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (n < 0) return ".";
+    if (n < 0) return "";
     if (static_cast<size_t>(n) < buffer.size()) {
       path.assign(buffer.data(), static_cast<size_t>(n));
       break;
     }
     buffer.resize(buffer.size() * 2);
   }
+#endif
+  return path;
+}
+
+std::string program_dir() {
+  const std::string path = program_path();
+#if defined(_WIN32)
+  size_t cut = path.find_last_of("\\/");
+#else
   size_t cut = path.rfind('/');
 #endif
   if (cut == std::string::npos) return ".";

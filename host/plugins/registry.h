@@ -13,6 +13,9 @@ const PluginInfo *find_plugin(const std::string &command);
 // "dir/TavrinBMPSunglasses.so" or ".dll".
 std::string plugin_path(const std::string &dir, const PluginInfo &plugin);
 
+// Full path of the running program (UTF-8), or "" when it cannot be told.
+std::string program_path();
+
 // Folder of the running program (UTF-8), or "." when it cannot be told.
 std::string program_dir();
 

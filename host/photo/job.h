@@ -1,0 +1,47 @@
+// One picture's worth of work, and what came of it. Every front end (the
+// single-file command, the batch, the server, the benchmark) describes its
+// work as Jobs and reads JobResults; only the photo path acts on them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tavrin::photo {
+
+struct EncodeOptions {
+  std::string format; // output format by extension ("jpg", "png", ...); empty: the output's extension
+  int quality = 90;   // 1-100, for lossy formats
+  bool strip = false; // drop every metadata block (ICC, EXIF, XMP)
+};
+
+struct Limits {
+  uint64_t max_pixels = 100'000'000; // refused from the header, before decoding
+};
+
+struct Job {
+  std::string effect;     // command word from the plug-in table
+  std::string input;      // the user's path, bytes as given
+  std::string output;     // the user's path, bytes as given
+  std::string plugin_dir; // folder of the plug-in libraries
+  EncodeOptions encode;
+  Limits limits;
+  bool in_place = false;  // allow output == input
+};
+
+enum class Outcome {
+  written,      // the output is in place (face found or not)
+  failed,       // nothing written; `error` says why
+  not_loadable, // the plug-in library could not be loaded (a set-up fault, exit 2)
+};
+
+struct JobResult {
+  Outcome outcome = Outcome::failed;
+  bool face_found = false;
+  int32_t plugin_status = 0;  // what the export returned; 0 when it was not called
+  std::string plugin_stdout;  // the plug-in's own console lines, when captured
+  std::string plugin_stderr;
+  std::string error;          // one line naming the file: "photo.jpg: not a picture"
+  double decode_ms = 0, plugin_ms = 0, encode_ms = 0, total_ms = 0;
+};
+
+} // namespace tavrin::photo
