@@ -37,14 +37,6 @@ struct Options {
   std::string keep_dir;
 };
 
-// A line of the plug-in's log that appears only when it found the face.
-const char *face_marker(const std::string &command) {
-  if (command == "sunglasses") return "Left eye:";
-  if (command == "mustache") return "Skin blob top";
-  if (command == "hat") return "Face at (";
-  if (command == "beard") return "Face region:";
-  return "";
-}
 
 void print_usage(std::FILE *to) {
   std::fprintf(to,
@@ -300,7 +292,7 @@ int main(int argc, char **argv) {
       const tavrin::OverlayExport entry = l.plugin.entry();
       const Measurement m =
           best_of(o.runs, [&] { return entry(in16.c_str(), out16.c_str()); }, log);
-      const bool found = read_text(log).find(face_marker(l.info->command)) != std::string::npos;
+      const bool found = read_text(log).find(l.info->face_line) != std::string::npos;
       const uint64_t fingerprint = tavrin::bench::file_fingerprint(out);
       char note[64];
       std::snprintf(note, sizeof note, "%016llx%s", static_cast<unsigned long long>(fingerprint),
