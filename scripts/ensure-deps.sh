@@ -40,6 +40,7 @@ need python3-pytest /usr/bin/python3 -c 'import pytest'
 need python3-pil /usr/bin/python3 -c 'import PIL'
 need python3-numpy /usr/bin/python3 -c 'import numpy'
 need python3-venv /usr/bin/python3 -c 'import ensurepip, venv'
+need python3-wheel /usr/bin/python3 -c 'import wheel'
 need parallel command -v parallel
 for extra in "$@"; do
   case $extra in
