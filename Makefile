@@ -14,7 +14,8 @@ demo: build
 # UndefinedBehaviorSanitizer; the concurrency tests under ThreadSanitizer; the
 # end-to-end tests under valgrind; every fuzz target for FUZZ_SECONDS on top of
 # its seed and regression corpora; the Windows DLLs cross-built, each exporting
-# only its one function.
+# only its one function and carrying its version record, then run under Wine
+# and compared byte for byte with the Linux build.
 test: check sanitize threads valgrind fuzz windows
 
 # The quick loop while developing: the suite only.
@@ -42,7 +43,7 @@ fuzz:
 	scripts/fuzz.sh -t $(FUZZ_SECONDS)
 
 windows:
-	scripts/windows-build.sh
+	scripts/windows-build.sh build-windows $(BUILD)
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)

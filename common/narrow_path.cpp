@@ -9,12 +9,21 @@ namespace tavrin {
 #if defined(_WIN32)
 
 std::string narrow_path(const char16_t *wide) {
+  // A character the code page lacks becomes '?', which no Windows file name
+  // may hold, so that path fails to open. Best-fit mapping stays off: it would
+  // turn "\u0101.bmp" into "a.bmp" and open, or overwrite, another file.
+  // A UTF-8 code page holds every character and refuses both settings; there
+  // only a broken surrogate fails, as on POSIX.
+  const UINT page = GetACP();
+  const bool utf8 = page == CP_UTF8;
+  const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+  const char *lost = utf8 ? nullptr : "?";
   // Asked first for the size, so no code page (UTF-8 included) can overflow it.
   const LPCWSTR source = reinterpret_cast<LPCWSTR>(wide);
-  const int needed = WideCharToMultiByte(CP_ACP, 0, source, -1, nullptr, 0, nullptr, nullptr);
+  const int needed = WideCharToMultiByte(page, flags, source, -1, nullptr, 0, lost, nullptr);
   if (needed <= 0) return {};
   std::string buffer(static_cast<size_t>(needed), '\0');
-  if (WideCharToMultiByte(CP_ACP, 0, source, -1, buffer.data(), needed, nullptr, nullptr) <= 0)
+  if (WideCharToMultiByte(page, flags, source, -1, buffer.data(), needed, lost, nullptr) <= 0)
     return {};
   buffer.resize(static_cast<size_t>(needed) - 1); // drop the terminator
   return buffer;

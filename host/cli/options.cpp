@@ -71,6 +71,10 @@ void add_effect(CLI::App &app, const PluginInfo &plugin, Options &o) {
 
 int parse(const std::vector<std::string> &args, Options &o) {
   CLI::App app("tavrin: photo effects that find a face and paint on it.", "tavrin");
+  // CLI11 reads "/name" as an option on Windows, which would refuse a path
+  // such as /photos/a.jpg; options are spelt with dashes everywhere. Set
+  // before the subcommands, which copy it.
+  app.allow_windows_style_options(false);
   app.footer(std::string("\n") + kFormats + "\n" + kExitText);
   app.set_version_flag("--version", std::string("tavrin ") + TAVRIN_VERSION);
   app.add_option("--plugin-dir", o.plugin_dir, "load plug-ins from DIR (default: the program's folder)")
