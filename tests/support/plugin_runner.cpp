@@ -57,7 +57,9 @@ bool address_space_limit_works() {
 }
 
 std::string plugin_library(const std::string &name) {
-  return std::string(TAVRIN_PLUGIN_DIR) + "/" + name + ".so";
+  const char *other = std::getenv("TAVRIN_PLUGIN_DIR");
+  const std::string dir = other != nullptr && *other != 0 ? other : TAVRIN_PLUGIN_DIR;
+  return dir + "/" + name + ".so";
 }
 
 RunResult run_export(const std::string &library, const char *symbol, const char16_t *input,

@@ -31,6 +31,8 @@ struct RunOptions {
 bool address_space_limit_works();
 
 // Full path of a built plug-in, e.g. plugin_library("TavrinBMPSunglasses").
+// TAVRIN_PLUGIN_DIR in the environment points the tests at the plug-ins of
+// another build (an earlier one, to compare their outputs).
 std::string plugin_library(const std::string &name);
 
 // Loads `library` in a fresh child process, calls `symbol` with the two
