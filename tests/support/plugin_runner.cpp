@@ -1,5 +1,7 @@
 #include "plugin_runner.h"
 
+#include <gtest/gtest.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -46,6 +48,15 @@ bool apply_options(const RunOptions &options) {
   return true;
 }
 
+// The call could not even be started: the running test fails with the
+// reason, whatever the caller goes on to check.
+RunResult setup_failed(const char *step, int error) {
+  ADD_FAILURE() << "run_export: " << step << " failed: " << std::strerror(error);
+  RunResult result;
+  result.err = std::string(step) + " failed: " + std::strerror(error) + "\n";
+  return result;
+}
+
 } // namespace
 
 bool address_space_limit_works() {
@@ -67,10 +78,17 @@ RunResult run_export(const std::string &library, const char *symbol, const char1
   TempDir dir;
   const std::string out_path = dir.file("stdout"), err_path = dir.file("stderr");
   int pipe_fds[2];
-  if (pipe(pipe_fds) != 0) return {};
+  if (pipe(pipe_fds) != 0) return setup_failed("pipe", errno);
   std::fflush(stdout);
   std::fflush(stderr);
   pid_t child = fork();
+  if (child < 0) {
+    // No call was made; waiting on pid -1 would reap some other child.
+    const int fork_error = errno;
+    close(pipe_fds[0]);
+    close(pipe_fds[1]);
+    return setup_failed("fork", fork_error);
+  }
   if (child == 0) {
     close(pipe_fds[0]);
     int out_fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
