@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <malloc.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -33,10 +35,31 @@ bool under_valgrind() {
 }
 #endif
 
+// Bytes of address space the process uses now, or 0 when it cannot be told.
+uint64_t address_space_in_use() {
+  std::FILE *statm = std::fopen("/proc/self/statm", "r");
+  if (statm == nullptr) return 0;
+  unsigned long long pages = 0;
+  const bool read = std::fscanf(statm, "%llu", &pages) == 1;
+  std::fclose(statm);
+  return read ? pages * static_cast<uint64_t>(sysconf(_SC_PAGESIZE)) : 0;
+}
+
 // Runs in the child just before the call. False when the setup failed.
 bool apply_options(const RunOptions &options) {
-  if (options.address_space_limit > 0 && address_space_limit_works()) {
-    rlimit limit{options.address_space_limit, options.address_space_limit};
+  uint64_t cap = options.address_space_limit;
+  if (options.address_space_headroom > 0) {
+    // Large blocks get fresh memory, so what earlier tests left free in the
+    // heap does not widen the room.
+    if (mallopt(M_MMAP_THRESHOLD, 128 << 10) != 1) return false;
+    malloc_trim(0);
+    const uint64_t in_use = address_space_in_use();
+    if (in_use == 0) return false;
+    const uint64_t tight = in_use + options.address_space_headroom;
+    cap = cap == 0 ? tight : std::min(cap, tight);
+  }
+  if (cap > 0 && address_space_limit_works()) {
+    rlimit limit{cap, cap};
     if (setrlimit(RLIMIT_AS, &limit) != 0) return false;
   }
   if (options.unprivileged && geteuid() == 0) {
