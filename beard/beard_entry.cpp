@@ -32,13 +32,20 @@ OverlayStatus apply_beard(const char16_t *input, const char16_t *output) {
   std::printf("  Image: %d x %d pixels\n", image->width, image->height);
 
   FaceRect face{};
-  if (find_face_rect(*image, face)) {
+  switch (find_face_rect(*image, face)) {
+  case FaceSearch::kFound:
     std::printf("  Face region: x=%d  y=%d  w=%d  h=%d\n", face.x, face.y, face.width,
                 face.height);
     draw_beard(*image, face.x, face.y, face.width, face.height);
     std::printf("  Beard applied.\n");
-  } else {
+    break;
+  case FaceSearch::kNotFound:
     print_error("Warning: no face detected.  Output will be written unmodified.\n");
+    break;
+  case FaceSearch::kOutOfMemory:
+    // Saving the picture unchanged would pass a failure off as success.
+    print_error("Error: not enough memory to search for a face.  No output written.\n");
+    return kStatusFailed;
   }
 
   const NarrowPath out(output); // converted only once the drawing is done

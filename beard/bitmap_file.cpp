@@ -97,6 +97,13 @@ BmpHandle load_bmp(const char *path) {
     }
   }
 
+  // The saved file states its own size in a 32-bit header field: a picture
+  // whose file would not fit is refused before its pixels are allocated.
+  if (kBmpHeaderBytes + stride * height > int64_t{UINT32_MAX}) {
+    print_error("%s: image too large for a BMP file (%dx%d)\n", path, width, height);
+    return nullptr;
+  }
+
   BmpHandle image(static_cast<BmpImage *>(std::malloc(sizeof(BmpImage))));
   if (!image) return nullptr;
   *image = BmpImage{width, height, nullptr};

@@ -20,6 +20,7 @@ using BmpHandle = std::unique_ptr<BmpImage, BmpFree>;
 
 // Reads an uncompressed 24-bit file; null after any failure, with the reason on
 // standard error where there is one. A null path fails like any unopenable file.
+// A picture whose saved file would pass the 32-bit size field (4 GiB) is refused.
 BmpHandle load_bmp(const char *path);
 
 // Writes the picture bottom-up with a 54-byte header. False, with a line on

@@ -110,13 +110,13 @@ Run longest_run(const int32_t *counts, int32_t n, int32_t threshold) {
 // replaces the best), and every row of a band adds its skin to the column
 // counts of that band while the row is still in the cache, so a picture
 // larger than the cache is read from memory once.
-bool find_face_rect(const BmpImage &image, FaceRect &face) {
+FaceSearch find_face_rect(const BmpImage &image, FaceRect &face) {
   const int32_t width = image.width, height = image.height;
-  if (width <= 0 || height <= 0) return false;
+  if (width <= 0 || height <= 0) return FaceSearch::kNotFound;
   // Column counts of the band being read and of the best band so far.
   std::unique_ptr<int32_t[]> current(new (std::nothrow) int32_t[width]);
   std::unique_ptr<int32_t[]> best(new (std::nothrow) int32_t[width]);
-  if (!current || !best) return false;
+  if (!current || !best) return FaceSearch::kOutOfMemory;
 
   const int32_t row_threshold = width / 10;
   const size_t row_bytes = static_cast<size_t>(width) * 3;
@@ -145,13 +145,13 @@ bool find_face_rect(const BmpImage &image, FaceRect &face) {
     }
   }
   if (best_is_current) current.swap(best);
-  if (total < kMinSkinPixels || band.length < kMinBand) return false;
+  if (total < kMinSkinPixels || band.length < kMinBand) return FaceSearch::kNotFound;
 
   const Run span = longest_run(best.get(), width, band.length / 8);
-  if (span.length < kMinBand) return false;
+  if (span.length < kMinBand) return FaceSearch::kNotFound;
 
   face = FaceRect{span.start, band.start, span.length, band.length};
-  return true;
+  return FaceSearch::kFound;
 }
 
 } // namespace tavrin::beard

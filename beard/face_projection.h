@@ -33,8 +33,8 @@ struct Run {
 // long runs the first wins.
 Run longest_run(const int32_t *counts, int32_t n, int32_t threshold);
 
-// True, with `face` filled, when the picture holds a face; `face` is left
-// alone otherwise.
-bool find_face_rect(const BmpImage &image, FaceRect &face);
+// kFound, with `face` filled, when the picture holds a face; `face` is left
+// alone otherwise. kOutOfMemory when the column counts cannot be had.
+FaceSearch find_face_rect(const BmpImage &image, FaceRect &face);
 
 } // namespace tavrin::beard

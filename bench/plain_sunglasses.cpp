@@ -7,6 +7,8 @@
 #include "bitmap_file.h"
 #include "eye_detection.h"
 #include "eye_maps.h"
+#include "plain_eye_search.h"
+#include "whole_picture_tables.h"
 #include "eye_pair_search.h"
 #include "face_region.h"
 #include "sunglasses_drawing.h"
@@ -30,8 +32,8 @@ int32_t run_plain_sunglasses(const char *input, const char *output) {
   EyePair pair = search_eye_pair_plain(tables, face);
   if (pair.found) {
     const int32_t radius = std::max(pair.left.half_w, 3);
-    const PixelPosition l = refine_eye_center(gray.get(), w, h, pair.left.cx, pair.left.cy, radius);
-    const PixelPosition r = refine_eye_center(gray.get(), w, h, pair.right.cx, pair.right.cy, radius);
+    const PixelPosition l = refine_eye_center_plain(gray.get(), w, h, pair.left.cx, pair.left.cy, radius);
+    const PixelPosition r = refine_eye_center_plain(gray.get(), w, h, pair.right.cx, pair.right.cy, radius);
     pair.left.cx = l.x, pair.left.cy = l.y, pair.right.cx = r.x, pair.right.cy = r.y;
     draw_sunglasses(*image, pair.left, pair.right, face);
   }

@@ -21,6 +21,10 @@ struct FaceRect {
   int32_t height;
 };
 
+// What a face search came to. A search that ran out of memory found nothing
+// and must not pass for one that looked and found no face.
+enum class FaceSearch { kNotFound, kFound, kOutOfMemory };
+
 // The picture of the sunglasses and beard plug-ins: rows top first, no
 // padding, three bytes per pixel in the order blue, green, red.
 struct BmpImage {

@@ -60,21 +60,21 @@ double rect_sum(const uint32_t *table, int32_t width, int32_t x0, int32_t y0, in
   return v;
 }
 
-bool find_face_window(const uint8_t *pixels, int32_t width, int32_t height, FaceRect &face) {
+FaceSearch find_face_window(const uint8_t *pixels, int32_t width, int32_t height, FaceRect &face) {
   const int32_t base_w = width >= 80 ? 40 : width / 2;
   const int32_t base_h = height >= 100 ? 50 : height / 2;
   // An empty base window holds no skin at any scale.
-  if (base_w <= 0 || base_h <= 0) return false;
+  if (base_w <= 0 || base_h <= 0) return FaceSearch::kNotFound;
 
   // ww / wh is the same double at every scale (the same exact quotient,
   // rounded once), so the proportion test and its weight hold for the whole
   // picture: a picture that fails it needs no table at all.
   const double aspect = static_cast<double>(base_w) / static_cast<double>(base_h);
-  if (!(0.3 <= aspect && aspect <= 1.5)) return false;
+  if (!(0.3 <= aspect && aspect <= 1.5)) return FaceSearch::kNotFound;
   const double weight = (0.55 <= aspect && aspect <= 1.15) ? 1.0 : 0.5;
 
   SkinTable table = build_skin_integral(pixels, width, height);
-  if (!table) return false;
+  if (!table) return FaceSearch::kOutOfMemory;
   const uint32_t *t = table.get();
 
   double best_score = kStartScore;
@@ -104,9 +104,9 @@ bool find_face_window(const uint8_t *pixels, int32_t width, int32_t height, Face
       }
     }
   }
-  if (best.x < 0) return false;
+  if (best.x < 0) return FaceSearch::kNotFound;
   face = best;
-  return true;
+  return FaceSearch::kFound;
 }
 
 } // namespace tavrin::face_hat

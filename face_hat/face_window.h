@@ -25,8 +25,8 @@ SkinTable build_skin_integral(const uint8_t *pixels, int32_t width, int32_t heig
 double rect_sum(const uint32_t *table, int32_t width, int32_t x0, int32_t y0, int32_t x1,
                 int32_t y1);
 
-// True, with `face` filled, when some window holds enough skin; `face` is left
-// alone otherwise.
-bool find_face_window(const uint8_t *pixels, int32_t width, int32_t height, FaceRect &face);
+// kFound, with `face` filled, when some window holds enough skin; `face` is
+// left alone otherwise. kOutOfMemory when the table cannot be had.
+FaceSearch find_face_window(const uint8_t *pixels, int32_t width, int32_t height, FaceRect &face);
 
 } // namespace tavrin::face_hat

@@ -21,12 +21,19 @@ OverlayStatus apply_face_hat(const std::string &input, const std::string &output
   std::printf("Loaded: %s  (%d x %d)\n", input.c_str(), width, height);
 
   FaceRect face{};
-  if (find_face_window(pixels.get(), width, height, face)) {
+  switch (find_face_window(pixels.get(), width, height, face)) {
+  case FaceSearch::kFound:
     std::printf("Face at (%d,%d)  size %dx%d\n", face.x, face.y, face.width, face.height);
     draw_hat(pixels.get(), width, height, face.x, face.y, face.width, face.height);
-  } else {
+    break;
+  case FaceSearch::kNotFound:
     // U+2013 EN DASH, as its UTF-8 bytes.
     print_error("No face detected \xE2\x80\x93 writing image unchanged.\n");
+    break;
+  case FaceSearch::kOutOfMemory:
+    // Silent like the reader's allocation failures; saving the picture
+    // unchanged would pass a failure off as success.
+    return kStatusFailed;
   }
 
   if (!save_bmp(output.c_str(), width, height, pixels.get())) return kStatusFailed;
@@ -40,14 +47,11 @@ OverlayStatus apply_face_hat(const std::string &input, const std::string &output
 
 TAVRIN_EXPORT int32_t BMPFaceHat(const char16_t *input, const char16_t *output) {
   if (input == nullptr || output == nullptr) return tavrin::kStatusFailed;
-  // Only the path conversion can throw (out of memory); nothing may cross the
-  // C boundary.
-  std::string in, out;
+  // One guard for the whole call: no exception may cross into the host. Only
+  // the path conversion can throw (out of memory), and fails silently.
   try {
-    in = tavrin::narrow_path(input);
-    out = tavrin::narrow_path(output);
+    return tavrin::face_hat::apply_face_hat(tavrin::narrow_path(input), tavrin::narrow_path(output));
   } catch (...) {
     return tavrin::kStatusFailed;
   }
-  return tavrin::face_hat::apply_face_hat(in, out);
 }

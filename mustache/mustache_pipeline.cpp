@@ -1,6 +1,7 @@
 #include "mustache_pipeline.h"
 
 #include <cstdio>
+#include <new>
 #include <optional>
 #include <string>
 
@@ -61,5 +62,13 @@ OverlayStatus apply_mustache(const char16_t *input, const char16_t *output) {
 } // namespace tavrin::mustache
 
 TAVRIN_EXPORT int32_t BMPMustache(const char16_t *input, const char16_t *output) {
-  return tavrin::mustache::apply_mustache(input, output);
+  // One guard for the whole call: no exception may cross into the host.
+  try {
+    return tavrin::mustache::apply_mustache(input, output);
+  } catch (const std::bad_alloc &) {
+    tavrin::print_error("Out of memory.\n");
+    return tavrin::kStatusFailed;
+  } catch (...) {
+    return tavrin::kStatusFailed;
+  }
 }

@@ -16,15 +16,6 @@ struct EyeRecord {
   double score;   // window score of the winning window (lower is better)
 };
 
-// The tables a window is scored on, all `width` x `height` elements.
-struct ScoreTables {
-  const int64_t *gray;
-  const int64_t *gray_square;
-  const int64_t *eye;
-  int32_t width;
-  int32_t height;
-};
-
 // The best pair seen so far; `total` is the penalised sum of both scores.
 struct EyePair {
   bool found = false;
@@ -64,16 +55,6 @@ int32_t eye_window_height(int32_t w);
 // How far positions move between windows of width w in a pass.
 int32_t position_step(const PassPlan &plan, int32_t w);
 
-// Scores every pair of one pass, in scan order, keeping `best` up to date:
-// a pair replaces it only with a strictly lower total.
-void scan_pass(const ScoreTables &tables, const SearchFrame &frame, const PassPlan &plan,
-               EyePair &best);
-
-// The exact search, every combination of both passes scored one by one, on
-// tables of the whole picture. The reference the faster search_eye_pair
-// (eye_pair_search.h), which detect_eyes runs, must agree with.
-EyePair search_eye_pair_plain(const ScoreTables &tables, FaceRect face);
-
 struct PixelPosition {
   int32_t x;
   int32_t y;
@@ -81,13 +62,10 @@ struct PixelPosition {
 
 // Centre of the darkest (2k+1)-square patch within `radius` of (cx, cy), with
 // k = radius / 3 (at least 2) and the patch wholly inside the picture; the
-// centre itself when no patch qualifies. Patches are summed pixel by pixel
-// on a grey map of the whole picture: the reference for the one below.
-PixelPosition refine_eye_center(const uint8_t *gray, int32_t width, int32_t height, int32_t cx,
-                                int32_t cy, int32_t radius);
-
-// The same position, from a summed-area table of the grey values around the
-// centre only. Throws std::bad_alloc when memory runs out.
+// centre itself when no patch qualifies. Patch sums come from a summed-area
+// table of the grey values around the centre only (the plain reference,
+// refine_eye_center_plain, sums them pixel by pixel). Throws std::bad_alloc
+// when memory runs out.
 PixelPosition refine_eye_center(const BmpImage &image, int32_t cx, int32_t cy, int32_t radius);
 
 enum class EyeDetection { kNotFound, kFound, kOutOfMemory };

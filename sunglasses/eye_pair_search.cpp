@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <compare>
+#include <cstddef>
 #include <cstdlib>
 #include <limits>
 #include <utility>
@@ -20,9 +21,10 @@ namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-// window_score from a window's three sums, in the same operations. A NaN
-// score (a variance rounded below zero) can never be part of a winning pair,
-// and neither can +inf, so NaN becomes +inf and all comparisons stay ordered.
+// window_score (reference/whole_picture_tables.h) from a window's three sums,
+// in the same operations. A NaN score (a variance rounded below zero) can
+// never be part of a winning pair, and neither can +inf, so NaN becomes +inf
+// and all comparisons stay ordered.
 inline double score_from_sums(int64_t s, int64_t q, int64_t e, int64_t n) {
   const double mean = static_cast<double>(s) / n;
   const double mean_square = static_cast<double>(q) / n;

@@ -1,6 +1,6 @@
 // The eye-pair search as detect_eyes runs it: the same pair as the plain scan
-// of every combination (search_eye_pair_plain), found in a fraction of the time
-// and memory.
+// of every combination (search_eye_pair_plain, reference/plain_eye_search.h),
+// found in a fraction of the time and memory.
 //
 // Window scores are computed only where a better pair is still possible:
 // blocks of window positions get a lower bound on their scores, and blocks

@@ -64,10 +64,12 @@ OverlayStatus run_pipeline(const char16_t *input, const char16_t *output) {
 
 TAVRIN_EXPORT int32_t BMPSunglases(const char16_t *input, const char16_t *output) {
   if (input == nullptr || output == nullptr) return tavrin::kStatusFailed;
+  // One guard for the whole call: no exception may cross into the host.
   try {
     return tavrin::sunglasses::run_pipeline(input, output);
   } catch (const std::bad_alloc &) {
-    // Only the path strings can throw; no exception may cross into the host.
     return tavrin::sunglasses::out_of_memory();
+  } catch (...) {
+    return tavrin::kStatusFailed;
   }
 }

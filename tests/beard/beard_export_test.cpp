@@ -2,7 +2,12 @@
 
 #include <climits>
 #include <filesystem>
+#include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "beard_canvas.h"
 #include "beard_rendering.h"
@@ -97,6 +102,98 @@ TEST(BeardExport, HugeHeaderOnShortFileIsAnsweredFromTheFileLength) {
   setrlimit(RLIMIT_AS, &saved);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, dir.file("in.bmp") + ": unexpected end of file at row 0\n");
+}
+
+// A picture whose saved file would pass 4 GiB (the header's 32-bit size
+// field) is refused before its pixels are allocated: from a file of that
+// length, and from a pipe, whose length cannot be told, of a 100-byte file.
+TEST(BeardExport, PictureTooLargeForItsFileIsRefused) {
+  if (!tavrin::test::address_space_limit_works()) GTEST_SKIP() << "needs an address-space cap";
+  const tavrin::test::RunOptions capped{.address_space_limit = uint64_t{1} << 30};
+  const std::vector<uint8_t> good = encode_bmp(tavrin::test::make_picture(4, 4, kWall));
+  TempDir dir;
+  const std::string in = dir.file("in.bmp"), out = dir.file("out.bmp");
+
+  // 65535 x 21846: 54 + 196608 * 21846 bytes, 130 KB past 4 GiB; one row
+  // fewer fits, and is left to the memory it needs.
+  for (auto [height, refused] : {std::pair{21846, true}, std::pair{21845, false}}) {
+    tavrin::test::write_file(in, patched(patched(good, 18, 65535), 22, height));
+    ASSERT_EQ(truncate(in.c_str(), static_cast<off_t>(54 + int64_t{196608} * height)), 0);
+    RunResult r = tavrin::test::run_export(tavrin::test::plugin_library("TavrinBMPFaceBeard"), "BMPBeard",
+                                           in, out, capped);
+    ASSERT_TRUE(r.completed) << r.err;
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, refused ? in + ": image too large for a BMP file (65535x" + std::to_string(height) + ")\n"
+                             : "") << height;
+    EXPECT_FALSE(tavrin::test::file_exists(out));
+  }
+
+  const std::string fifo = dir.file("pipe.bmp");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::vector<uint8_t> bytes = cut(patched(patched(good, 18, 65535), 22, 65535), 100);
+  const pid_t writer = fork();
+  ASSERT_GE(writer, 0);
+  if (writer == 0) {
+    const int fd = open(fifo.c_str(), O_WRONLY); // waits for the reader
+    if (fd >= 0 && write(fd, bytes.data(), bytes.size()) < 0) _exit(1);
+    _exit(0);
+  }
+  RunResult r = tavrin::test::run_export(tavrin::test::plugin_library("TavrinBMPFaceBeard"), "BMPBeard",
+                                         fifo, out, capped);
+  kill(writer, SIGKILL); // in case the reader never came
+  waitpid(writer, nullptr, 0);
+  ASSERT_TRUE(r.completed) << r.err;
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, fifo + ": image too large for a BMP file (65535x65535)\n");
+  EXPECT_FALSE(tavrin::test::file_exists(out));
+}
+
+// Memory that runs out in the face search is a failure, never "no face". The
+// picture is the widest the beard reads, with a face: the search's two column
+// counts (512 KB) are a sixth of the pixels. At every cap from "the pixels
+// barely fit" up to "everything fits" the call either fails in the reader
+// (silently), fails in the search with its line, or answers as uncapped.
+TEST(BeardExport, NoMemoryForTheFaceSearchIsAFailure) {
+  if (!tavrin::test::address_space_limit_works()) GTEST_SKIP() << "needs an address-space cap";
+  const int32_t width = 65532, height = 16; // rows without padding
+  const TestPicture p = tavrin::test::make_picture(width, height, [](int x, int y) {
+    return x >= 20000 && x < 27000 && y >= 2 && y < 14 ? kSkin : kWall;
+  });
+  TempDir dir;
+  const std::string in = dir.file("in.bmp"), out = dir.file("out.bmp");
+  tavrin::test::write_file(in, encode_bmp(p));
+  const RunResult uncapped = run_beard(in, out);
+  ASSERT_EQ(uncapped.status, 999);
+  ASSERT_EQ(uncapped.out, "  Image: 65532 x 16 pixels\n  Face region: x=20000  y=2  w=7000  h=12\n"
+                          "  Beard applied.\nDone.\n");
+  const std::vector<uint8_t> drawn = tavrin::test::read_file(out);
+
+  const uint64_t pixels = uint64_t{width} * height * 3;
+  int search_failures = 0;
+  for (uint64_t room = pixels; room <= pixels + (uint64_t{4} << 20); room += 128 << 10) {
+    std::filesystem::remove(out);
+    const RunResult r = tavrin::test::run_export(tavrin::test::plugin_library("TavrinBMPFaceBeard"), "BMPBeard",
+                                                 in, out, {.address_space_headroom = room});
+    SCOPED_TRACE(testing::Message() << "headroom " << room);
+    ASSERT_TRUE(r.completed) << r.err;
+    if (r.status == 999) {
+      EXPECT_EQ(r.out, uncapped.out);
+      EXPECT_EQ(r.err, "");
+      EXPECT_TRUE(tavrin::test::read_file(out) == drawn) << "output differs from the uncapped one";
+      continue;
+    }
+    EXPECT_EQ(r.status, 1);
+    EXPECT_FALSE(tavrin::test::file_exists(out));
+    if (r.out.empty()) {
+      EXPECT_EQ(r.err, ""); // the reader's allocation failed
+    } else {
+      EXPECT_EQ(r.out, "  Image: 65532 x 16 pixels\n");
+      EXPECT_EQ(r.err, "Error: not enough memory to search for a face.  No output written.\n");
+      ++search_failures;
+    }
+  }
+  EXPECT_GT(search_failures, 0) << "no cap fell between the reader and the search";
 }
 
 TEST(BeardExport, LargestDimensionsPass) {

@@ -103,7 +103,7 @@ TEST(LongestRun, FirstOfEqualRunsWinsAndThresholdCounts) {
 template <class F> bool find_in(int w, int h, F skin, FaceRect &face) {
   Canvas canvas(tavrin::test::make_picture(w, h, [&](int x, int y) { return skin(x, y) ? kSkin : kWall; }));
   BmpImage image = canvas.image();
-  return find_face_rect(image, face);
+  return find_face_rect(image, face) == FaceSearch::kFound;
 }
 
 TEST(FaceSearch, NeedsThreeHundredSkinPixels) {

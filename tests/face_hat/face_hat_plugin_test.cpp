@@ -126,6 +126,47 @@ TEST(FaceHatPlugin, UnreadableInputsFailWithTheirOwnMessageOrNone) {
   }
 }
 
+// Memory that runs out in the window search (its table is a third larger
+// than the pixels) is a failure, never "no face". At every cap from none
+// to "everything fits" the call either fails in the reader, fails after the
+// "Loaded" line, or answers as uncapped; all failures are silent.
+TEST(FaceHatPlugin, NoMemoryForTheWindowSearchIsASilentFailure) {
+  if (!address_space_limit_works()) GTEST_SKIP() << "needs an address-space cap";
+  TempDir dir;
+  const std::string in = dir.file("in.bmp"), out = dir.file("out.bmp");
+  write_file(in, encode_bmp(make_picture(600, 600, [](int x, int y) {
+               return x >= 200 && x < 400 && y >= 150 && y < 450 ? kSkin : kBlueGrey;
+             })));
+  const RunResult uncapped = run_hat(in, out);
+  ASSERT_EQ(uncapped.status, 999);
+  ASSERT_NE(uncapped.out.find("Face at ("), std::string::npos) << uncapped.out;
+  const std::vector<uint8_t> drawn = read_file(out);
+
+  const std::string loaded = "Loaded: " + in + "  (600 x 600)\n";
+  int search_failures = 0;
+  for (uint64_t room = 0; room <= uint64_t{4} << 20; room += 128 << 10) {
+    std::filesystem::remove(out);
+    const RunResult r = run_export(plugin_library("TavrinBMPFaceHat"), "BMPFaceHat", in, out,
+                                   {.address_space_headroom = room});
+    SCOPED_TRACE(testing::Message() << "headroom " << room);
+    ASSERT_TRUE(r.completed) << r.err;
+    if (r.status == 999) {
+      EXPECT_EQ(r.out, uncapped.out);
+      EXPECT_EQ(r.err, "");
+      EXPECT_TRUE(read_file(out) == drawn) << "output differs from the uncapped one";
+      continue;
+    }
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "");
+    EXPECT_FALSE(file_exists(out));
+    if (!r.out.empty()) {
+      EXPECT_EQ(r.out, loaded);
+      ++search_failures;
+    }
+  }
+  EXPECT_GT(search_failures, 0) << "no cap fell between the reader and the search";
+}
+
 TEST(FaceHatPlugin, MissingInputIsNamed) {
   TempDir dir;
   RunResult r = run_hat(dir.file("none.bmp"), dir.file("out.bmp"));

@@ -2,11 +2,13 @@
 // written, inputs that are not files, and the output path naming the input.
 // A failed call returns 1, prints the plug-in's own message and never reports
 // an output as written.
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +16,7 @@
 #include "bmp_builder.h"
 #include "plugin_expectations.h"
 #include "hostile_pictures.h"
+#include "quiet_child.h"
 #include "seed_pictures.h"
 #include "temp_dir.h"
 
@@ -165,6 +168,30 @@ TEST_P(FailingWorld, InputFromAPipe) {
   EXPECT_EQ(filed.status, 999) << filed.err;
   EXPECT_EQ(piped.err, filed.err);
   EXPECT_EQ(read_file(dir_.file("from-pipe.bmp")), read_file(dir_.file("from-file.bmp")));
+}
+
+// The runner itself, when the system will not make another process: the
+// test that asked fails with the reason, and no call is reported.
+TEST(PluginRunner, AFailedForkFailsTheTest) {
+  const std::string problem = run_quietly([] {
+    // Root is not held to the process limit; the unprivileged user is.
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return std::string("cannot drop root");
+    const rlimit no_processes{0, 0};
+    if (setrlimit(RLIMIT_NPROC, &no_processes) != 0) return std::string("cannot limit processes");
+    testing::TestPartResultArray failures;
+    RunResult r;
+    {
+      testing::ScopedFakeTestPartResultReporter catcher(
+          testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &failures);
+      r = run_export(plugin_library("none"), "none", "in.bmp", "out.bmp");
+    }
+    if (r.completed) return std::string("reported as completed");
+    if (failures.size() != 1) return "reported " + std::to_string(failures.size()) + " failures";
+    const std::string message = failures.GetTestPartResult(0).message();
+    if (message.find("fork failed") == std::string::npos) return "reported: " + message;
+    return std::string();
+  });
+  EXPECT_EQ(problem, "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Plugins, FailingWorld, testing::ValuesIn(built_plugins()),

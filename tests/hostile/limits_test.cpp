@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "le_bytes.h"
+#include "plugins/utf16.h"
 #include "plugin_expectations.h"
 #include "temp_dir.h"
 
@@ -103,6 +104,22 @@ TEST_P(Limits, PictureTooBigForMemoryFailsCleanly) {
   ASSERT_EQ(truncate(input_.c_str(), static_cast<off_t>(54 + int64_t{60000} * side)), 0);
   RunResult r = run_plugin(plugin(), input_, dir_.file("out.bmp"), kCapped);
   expect_refused(r);
+}
+
+// No memory to convert a path: status 1 and the plug-in's own line (or none),
+// never an exception thrown into the host.
+TEST_P(Limits, NoMemoryForThePathFailsTheCall) {
+  if (!address_space_limit_works()) GTEST_SKIP() << "needs an address-space cap";
+  // 24 MB as UTF-8, with 12 MB to spare.
+  const std::u16string long_path(size_t{24} << 20, u'a');
+  const std::u16string out = argument_to_utf16(dir_.file("out.bmp"));
+  RunResult r = run_export(plugin_library(plugin().info->library), plugin().info->symbol, long_path.c_str(),
+                           out.c_str(), {.address_space_headroom = uint64_t{12} << 20});
+  ASSERT_TRUE(r.completed) << r.err;
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, plugin().no_memory_for_path);
+  EXPECT_FALSE(file_exists(dir_.file("out.bmp")));
 }
 
 INSTANTIATE_TEST_SUITE_P(Plugins, Limits, testing::ValuesIn(built_plugins()),

@@ -21,6 +21,7 @@ PluginExpectations sunglasses() {
   p.rows_missing = [](const std::string &, int) { return "Truncated BMP pixel data.\n"; };
   p.cannot_write = [](const std::string &out) { return format("Cannot write %s\n", out); };
   p.written = [](const std::string &) { return "Done!\n"; };
+  p.no_memory_for_path = "Not enough memory.\n";
   return p;
 }
 
@@ -32,6 +33,7 @@ PluginExpectations mustache() {
   p.rows_missing = [](const std::string &, int) { return "Unexpected EOF reading pixel data.\n"; };
   p.cannot_write = [](const std::string &out) { return format("Cannot write: %s\n", out); };
   p.written = [](const std::string &) { return "Done.\n"; };
+  p.no_memory_for_path = "Out of memory.\n";
   return p;
 }
 

@@ -25,6 +25,7 @@ struct PluginExpectations {
   std::function<std::string(const std::string &path, int row)> rows_missing; // file ends at `row`
   PathText cannot_write;  // the last standard-error line when the output fails (output path)
   PathText written;       // the standard-output line that reports the output written
+  std::string no_memory_for_path; // standard error when a path cannot be converted for want of memory
 };
 
 // The plug-ins this build made, in the host's order.

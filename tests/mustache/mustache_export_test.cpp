@@ -163,6 +163,33 @@ TEST(MustacheExport, PathsKeepEveryCharacter) {
   EXPECT_EQ(r.err, "Cannot open: \n");
 }
 
+// A path too long for the memory left fails the call with the out-of-memory
+// line; std::bad_alloc never reaches the host. The input path is converted
+// before loading, the output path after drawing.
+TEST(MustacheExport, NoMemoryForAPathFailsTheCall) {
+  if (!tavrin::test::address_space_limit_works()) GTEST_SKIP() << "needs an address-space cap";
+  TempDir dir;
+  write_file(dir.file("in.bmp"), encode_bmp(face_picture()));
+  const std::u16string in = argument_to_utf16(dir.file("in.bmp"));
+  const std::u16string out = argument_to_utf16(dir.file("out.bmp"));
+  // 24 MB as UTF-8, with 12 MB to spare: enough for the detection, not the path.
+  const std::u16string long_path(size_t{24} << 20, u'a');
+  const tavrin::test::RunOptions capped{.address_space_headroom = uint64_t{12} << 20};
+
+  RunResult r = tavrin::test::run_export(kLibrary, kSymbol, long_path.c_str(), out.c_str(), capped);
+  ASSERT_TRUE(r.completed) << r.err;
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "Out of memory.\n");
+  EXPECT_FALSE(file_exists(dir.file("out.bmp")));
+
+  r = tavrin::test::run_export(kLibrary, kSymbol, in.c_str(), long_path.c_str(), capped);
+  ASSERT_TRUE(r.completed) << r.err;
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, kFaceLog);
+  EXPECT_EQ(r.err, "Out of memory.\n");
+}
+
 TEST(MustacheExport, OutputMayReplaceItsInput) {
   TempDir dir;
   write_file(dir.file("same.bmp"), encode_bmp(face_picture()));

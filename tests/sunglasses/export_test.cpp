@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "demo/portrait.h"
 #include "fixtures.h"
 #include "plugin_runner.h"
 #include "sunglasses_drawing.h"
@@ -202,6 +203,44 @@ TEST_F(Export, LoneSurrogateGivesAnEmptyPath) {
   expected.resize(expected.size() - std::string("Done!\n").size());
   EXPECT_EQ(r.out, expected);
   EXPECT_EQ(r.err, "Cannot write \n");
+}
+
+// Memory that runs out in the eye search is a failure, never "no eyes": at
+// every cap from none to "everything fits" the call either fails in the
+// reader or in the search, each with its line, or answers as uncapped.
+TEST_F(Export, NoMemoryForTheEyeSearchIsAFailure) {
+  if (!tavrin::test::address_space_limit_works()) GTEST_SKIP() << "needs an address-space cap";
+  const std::string in = dir.file("portrait.bmp"), out = dir.file("out.bmp");
+  ASSERT_TRUE(write_picture(in.c_str(), make_portrait()));
+  const RunResult uncapped = run(in, out);
+  ASSERT_EQ(uncapped.status, 999);
+  const std::vector<uint8_t> drawn = tavrin::test::read_file(out);
+
+  const std::string before_eyes = uncapped.out.substr(0, uncapped.out.find("Left eye:"));
+  int search_failures = 0;
+  for (uint64_t room = 0; room <= uint64_t{4} << 20; room += 64 << 10) {
+    std::filesystem::remove(out);
+    const RunResult r = tavrin::test::run_export(tavrin::test::plugin_library("TavrinBMPSunglasses"),
+                                                 "BMPSunglases", in, out, {.address_space_headroom = room});
+    SCOPED_TRACE(testing::Message() << "headroom " << room);
+    ASSERT_TRUE(r.completed) << r.err;
+    if (r.status == 999) {
+      EXPECT_EQ(r.out, uncapped.out);
+      EXPECT_EQ(r.err, "");
+      EXPECT_TRUE(tavrin::test::read_file(out) == drawn) << "output differs from the uncapped one";
+      continue;
+    }
+    EXPECT_EQ(r.status, 1);
+    EXPECT_FALSE(tavrin::test::file_exists(out));
+    if (r.err == "Not enough memory.\n") {
+      EXPECT_EQ(r.out, before_eyes);
+      ++search_failures;
+    } else {
+      EXPECT_EQ(r.out, "Loading " + in + " ...\n");
+      EXPECT_EQ(r.err, "Not enough memory for a 480 x 600 image.\n");
+    }
+  }
+  EXPECT_GT(search_failures, 0) << "no cap fell between the reader and the search";
 }
 
 TEST_F(Export, OutputMayReplaceTheInput) {

@@ -6,6 +6,8 @@
 
 #include "eye_detection.h"
 #include "eye_maps.h"
+#include "plain_eye_search.h"
+#include "whole_picture_tables.h"
 #include "fixtures.h"
 
 namespace tavrin::sunglasses {
@@ -294,12 +296,12 @@ TEST(RefineEyeCenter, MovesToTheDarkestPatchInsideThePicture) {
     for (int x = 12; x <= 14; ++x) gray[y * w + x] = 10;
   // Patches of 5x5 centred on columns 12..14 and rows 6..8 all hold the
   // whole dark square: the first of them in scan order wins.
-  PixelPosition p = refine_eye_center(gray.data(), w, h, 10, 10, 6);
+  PixelPosition p = refine_eye_center_plain(gray.data(), w, h, 10, 10, 6);
   EXPECT_EQ(p.x, 12);
   EXPECT_EQ(p.y, 6);
   // One more dark pixel at (15, 8): only centres on columns 13..14 hold it all.
   gray[8 * w + 15] = 0;
-  p = refine_eye_center(gray.data(), w, h, 10, 10, 6);
+  p = refine_eye_center_plain(gray.data(), w, h, 10, 10, 6);
   EXPECT_EQ(p.x, 13);
   EXPECT_EQ(p.y, 6);
 
@@ -307,12 +309,12 @@ TEST(RefineEyeCenter, MovesToTheDarkestPatchInsideThePicture) {
   std::vector<uint8_t> corner(w * h, 200);
   for (int y = 0; y <= 2; ++y)
     for (int x = 0; x <= 2; ++x) corner[y * w + x] = 0;
-  p = refine_eye_center(corner.data(), w, h, 5, 5, 5);
+  p = refine_eye_center_plain(corner.data(), w, h, 5, 5, 5);
   EXPECT_EQ(p.x, 2);
   EXPECT_EQ(p.y, 2);
 
   // No 5x5 patch fits a 4x4 picture: the centre stays.
-  p = refine_eye_center(corner.data(), 4, 4, 1, 3, 3);
+  p = refine_eye_center_plain(corner.data(), 4, 4, 1, 3, 3);
   EXPECT_EQ(p.x, 1);
   EXPECT_EQ(p.y, 3);
 }

@@ -11,6 +11,8 @@
 
 #include "eye_detection.h"
 #include "eye_maps.h"
+#include "plain_eye_search.h"
+#include "whole_picture_tables.h"
 #include "eye_pair_search.h"
 #include "face_region.h"
 
@@ -207,7 +209,7 @@ TEST(EyePairSearch, RefinedCentresMatchThePixelByPixelPatches) {
     ByteMap gray = make_gray_map(image);
     const int32_t cx = rnd.between(-5, p.width + 5), cy = rnd.between(-5, p.height + 5);
     const int32_t radius = rnd.between(3, 30);
-    const PixelPosition plain = refine_eye_center(gray.get(), p.width, p.height, cx, cy, radius);
+    const PixelPosition plain = refine_eye_center_plain(gray.get(), p.width, p.height, cx, cy, radius);
     const PixelPosition fast = refine_eye_center(image, cx, cy, radius);
     ASSERT_EQ(fast.x, plain.x) << n;
     ASSERT_EQ(fast.y, plain.y) << n;
@@ -231,9 +233,9 @@ TEST(EyePairSearch, DetectEyesMatchesThePlainPipeline) {
     }
     const int32_t radius = std::max(plain.left.half_w, 3);
     const PixelPosition l =
-        refine_eye_center(tables.gray.get(), p.width, p.height, plain.left.cx, plain.left.cy, radius);
+        refine_eye_center_plain(tables.gray.get(), p.width, p.height, plain.left.cx, plain.left.cy, radius);
     const PixelPosition r =
-        refine_eye_center(tables.gray.get(), p.width, p.height, plain.right.cx, plain.right.cy, radius);
+        refine_eye_center_plain(tables.gray.get(), p.width, p.height, plain.right.cx, plain.right.cy, radius);
     plain.left.cx = l.x, plain.left.cy = l.y, plain.right.cx = r.x, plain.right.cy = r.y;
     ASSERT_TRUE(same_record(left, plain.left)) << n;
     ASSERT_TRUE(same_record(right, plain.right)) << n;

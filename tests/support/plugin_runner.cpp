@@ -1,5 +1,8 @@
 #include "plugin_runner.h"
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -7,6 +10,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <malloc.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -31,10 +35,31 @@ bool under_valgrind() {
 }
 #endif
 
+// Bytes of address space the process uses now, or 0 when it cannot be told.
+uint64_t address_space_in_use() {
+  std::FILE *statm = std::fopen("/proc/self/statm", "r");
+  if (statm == nullptr) return 0;
+  unsigned long long pages = 0;
+  const bool read = std::fscanf(statm, "%llu", &pages) == 1;
+  std::fclose(statm);
+  return read ? pages * static_cast<uint64_t>(sysconf(_SC_PAGESIZE)) : 0;
+}
+
 // Runs in the child just before the call. False when the setup failed.
 bool apply_options(const RunOptions &options) {
-  if (options.address_space_limit > 0 && address_space_limit_works()) {
-    rlimit limit{options.address_space_limit, options.address_space_limit};
+  uint64_t cap = options.address_space_limit;
+  if (options.address_space_headroom > 0) {
+    // Large blocks get fresh memory, so what earlier tests left free in the
+    // heap does not widen the room.
+    if (mallopt(M_MMAP_THRESHOLD, 128 << 10) != 1) return false;
+    malloc_trim(0);
+    const uint64_t in_use = address_space_in_use();
+    if (in_use == 0) return false;
+    const uint64_t tight = in_use + options.address_space_headroom;
+    cap = cap == 0 ? tight : std::min(cap, tight);
+  }
+  if (cap > 0 && address_space_limit_works()) {
+    rlimit limit{cap, cap};
     if (setrlimit(RLIMIT_AS, &limit) != 0) return false;
   }
   if (options.unprivileged && geteuid() == 0) {
@@ -44,6 +69,15 @@ bool apply_options(const RunOptions &options) {
     prctl(PR_SET_DUMPABLE, 1);
   }
   return true;
+}
+
+// The call could not even be started: the running test fails with the
+// reason, whatever the caller goes on to check.
+RunResult setup_failed(const char *step, int error) {
+  ADD_FAILURE() << "run_export: " << step << " failed: " << std::strerror(error);
+  RunResult result;
+  result.err = std::string(step) + " failed: " + std::strerror(error) + "\n";
+  return result;
 }
 
 } // namespace
@@ -57,7 +91,9 @@ bool address_space_limit_works() {
 }
 
 std::string plugin_library(const std::string &name) {
-  return std::string(TAVRIN_PLUGIN_DIR) + "/" + name + ".so";
+  const char *other = std::getenv("TAVRIN_PLUGIN_DIR");
+  const std::string dir = other != nullptr && *other != 0 ? other : TAVRIN_PLUGIN_DIR;
+  return dir + "/" + name + ".so";
 }
 
 RunResult run_export(const std::string &library, const char *symbol, const char16_t *input,
@@ -65,10 +101,17 @@ RunResult run_export(const std::string &library, const char *symbol, const char1
   TempDir dir;
   const std::string out_path = dir.file("stdout"), err_path = dir.file("stderr");
   int pipe_fds[2];
-  if (pipe(pipe_fds) != 0) return {};
+  if (pipe(pipe_fds) != 0) return setup_failed("pipe", errno);
   std::fflush(stdout);
   std::fflush(stderr);
   pid_t child = fork();
+  if (child < 0) {
+    // No call was made; waiting on pid -1 would reap some other child.
+    const int fork_error = errno;
+    close(pipe_fds[0]);
+    close(pipe_fds[1]);
+    return setup_failed("fork", fork_error);
+  }
   if (child == 0) {
     close(pipe_fds[0]);
     int out_fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);

@@ -20,6 +20,12 @@ struct RunOptions {
   // trusts a header's size fails to allocate instead of eating the machine.
   // Ignored where the cap cannot work: see address_space_limit_works().
   uint64_t address_space_limit = 0;
+  // Caps the child's address space at what it uses just before the call plus
+  // this many bytes (0 = no such cap): room for a picture, say, but not for
+  // the work on it. Blocks of 128 KiB and more then always get fresh memory,
+  // so free space left in the heap does not widen the room. Ignored where
+  // the cap cannot work, as above.
+  uint64_t address_space_headroom = 0;
   // When running as root, make the call as the unprivileged user 65534, so
   // that permission bits apply. The files the call needs must be reachable
   // for that user.
@@ -31,6 +37,8 @@ struct RunOptions {
 bool address_space_limit_works();
 
 // Full path of a built plug-in, e.g. plugin_library("TavrinBMPSunglasses").
+// TAVRIN_PLUGIN_DIR in the environment points the tests at the plug-ins of
+// another build (an earlier one, to compare their outputs).
 std::string plugin_library(const std::string &name);
 
 // Loads `library` in a fresh child process, calls `symbol` with the two
