@@ -176,7 +176,11 @@ TEST(PluginRunner, AFailedForkFailsTheTest) {
   const std::string problem = run_quietly([] {
     // Root is not held to the process limit; the unprivileged user is.
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return std::string("cannot drop root");
-    const rlimit no_processes{0, 0};
+    // Only the soft limit drops, so it can be lifted again: the leak checker
+    // of sanitizer builds needs a thread when this child ends.
+    rlimit before{};
+    getrlimit(RLIMIT_NPROC, &before);
+    const rlimit no_processes{0, before.rlim_max};
     if (setrlimit(RLIMIT_NPROC, &no_processes) != 0) return std::string("cannot limit processes");
     testing::TestPartResultArray failures;
     RunResult r;
@@ -185,6 +189,7 @@ TEST(PluginRunner, AFailedForkFailsTheTest) {
           testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &failures);
       r = run_export(plugin_library("none"), "none", "in.bmp", "out.bmp");
     }
+    setrlimit(RLIMIT_NPROC, &before);
     if (r.completed) return std::string("reported as completed");
     if (failures.size() != 1) return "reported " + std::to_string(failures.size()) + " failures";
     const std::string message = failures.GetTestPartResult(0).message();
