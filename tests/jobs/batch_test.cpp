@@ -228,3 +228,29 @@ TEST_F(Batch, GnuParallelWritesTheSameFilesAsTheBatchMode) {
 
 } // namespace
 } // namespace tavrin
+
+namespace tavrin {
+namespace {
+
+TEST_F(Batch, SlurmScriptShardsAListAndKeepsItsLayout) {
+  portrait("in/a.bmp");
+  flat("in/sub/b.bmp", {128, 128, 128});
+  flat("in/sub/deeper/c.bmp", {90, 90, 90});
+  ASSERT_EQ(std::system(("cd " + dir.path() + " && find in -type f | sort > list.txt").c_str()), 0);
+  // Two tasks of an array, run here one after the other as Slurm would.
+  for (int task = 0; task < 2; ++task) {
+    const std::string line = "cd " + dir.path() + " && SLURM_ARRAY_TASK_ID=" + std::to_string(task) +
+                             " SLURM_ARRAY_TASK_COUNT=2 TAVRIN=" + TAVRIN_HOST_PROGRAM + " TMPDIR=" + dir.path() +
+                             " bash " + TAVRIN_SOURCE_DIR + "/scripts/slurm-batch.sh sunglasses list.txt out >/dev/null 2>&1";
+    ASSERT_EQ(std::system(line.c_str()), 0) << line;
+  }
+  EXPECT_EQ(files("out"), (std::set<std::string>{"in/a.bmp", "in/sub/b.bmp", "in/sub/deeper/c.bmp",
+                                                  "report-0.jsonl", "report-1.jsonl"}));
+  const size_t reported = report("out/report-0.jsonl").size() + report("out/report-1.jsonl").size();
+  EXPECT_EQ(reported, 3u);
+  for (const auto &e : fs::directory_iterator(dir.path()))
+    EXPECT_FALSE(e.path().filename().string().starts_with("tavrin-shard-")) << "shard folder left";
+}
+
+} // namespace
+} // namespace tavrin
