@@ -20,6 +20,7 @@ int run_batch(const Options &) {
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -47,7 +48,8 @@ namespace {
 
 constexpr size_t kFailuresListed = 20;
 
-// Ctrl-C and SIGTERM write a byte here; the main thread reads it and
+// Ctrl-C, SIGTERM, SIGHUP (the terminal went away) and SIGPIPE (so did the
+// reader of our output) write a byte here; the main thread reads it and
 // cancels the pool. Runner threads write 'd' when the last one is done.
 std::atomic<int> wake_fd{-1};
 
@@ -66,19 +68,18 @@ public:
     struct sigaction sa {};
     sa.sa_handler = on_stop_signal;
     sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, &old_int_);
-    sigaction(SIGTERM, &sa, &old_term_);
+    for (size_t i = 0; i < kSignals.size(); ++i) sigaction(kSignals[i], &sa, &old_[i]);
   }
   ~StopSignals() {
-    sigaction(SIGINT, &old_int_, nullptr);
-    sigaction(SIGTERM, &old_term_, nullptr);
+    for (size_t i = 0; i < kSignals.size(); ++i) sigaction(kSignals[i], &old_[i], nullptr);
     wake_fd = -1;
   }
   StopSignals(const StopSignals &) = delete;
   StopSignals &operator=(const StopSignals &) = delete;
 
 private:
-  struct sigaction old_int_ {}, old_term_ {};
+  static constexpr std::array<int, 4> kSignals{SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+  std::array<struct sigaction, 4> old_{};
 };
 
 struct Tally {

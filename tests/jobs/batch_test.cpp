@@ -28,6 +28,7 @@ using test::Rgb;
 
 class Batch : public ::testing::Test {
 protected:
+  Batch() { test::let_crashes_through_sanitizers(); }
   std::string path(const std::string &relative) { return dir.file(relative); }
   void mkdirs(const std::string &relative) { fs::create_directories(fs::path(path(relative)).parent_path()); }
   void portrait(const std::string &relative) {

@@ -5,10 +5,18 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 #include "temp_dir.h"
 
 namespace tavrin::test {
+
+void let_crashes_through_sanitizers() {
+  const char *old = std::getenv("ASAN_OPTIONS");
+  const std::string options = std::string(old != nullptr ? old : "") + (old != nullptr && *old ? ":" : "") +
+                              "handle_segv=0";
+  setenv("ASAN_OPTIONS", options.c_str(), 1);
+}
 
 pid_t start_program(const std::string &program, const std::vector<std::string> &args,
                     const std::string &out_file, const std::string &err_file) {

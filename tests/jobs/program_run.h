@@ -13,6 +13,11 @@ struct ProgramResult {
   std::string out, err;
 };
 
+// Under AddressSanitizer its own SEGV handler would turn a plug-in's crash
+// into an ordinary exit; this lets the signal through to the programs and
+// workers the test starts, so they see what a user's build sees.
+void let_crashes_through_sanitizers();
+
 // Starts `program args...` with standard output and error into the two
 // files (not a terminal) and standard input from /dev/null.
 pid_t start_program(const std::string &program, const std::vector<std::string> &args,

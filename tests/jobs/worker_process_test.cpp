@@ -10,9 +10,9 @@
 #include <thread>
 
 #include "bmp_builder.h"
-#include "child_exit.h"
 #include "jobs/pool.h"
 #include "jobs/worker_process.h"
+#include "program_run.h"
 #include "temp_dir.h"
 
 namespace tavrin {
@@ -35,6 +35,7 @@ bool sanitized() {
 
 class Workers : public ::testing::Test {
 protected:
+  Workers() { test::let_crashes_through_sanitizers(); }
   // A picture whose colour tells the plug-in what to do.
   photo::Job job(const std::string &name, Rgb colour) {
     const std::string in = dir.file(name + ".bmp");
