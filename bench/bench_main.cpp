@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "batch_bench.h"
 #include "face_picture.h"
 #include "measure.h"
 #if defined(TAVRIN_BENCH_PLAIN)
@@ -55,7 +56,9 @@ void print_usage(std::FILE *to) {
                "                     the fifth power of the face width)\n"
                "  --face SHARE       face width as a share of the picture width (default 0.25)\n"
                "  --plugin-dir DIR   where the plug-ins are (default: beside this program)\n"
-               "  --keep DIR         write pictures, outputs and logs to DIR and keep them\n");
+               "  --keep DIR         write pictures, outputs and logs to DIR and keep them\n"
+               "\n"
+               "tavrin_bench --batch [...] times the batch mode instead (--batch --help).\n");
 }
 
 std::vector<std::string> split(const std::string &text) {
@@ -218,6 +221,7 @@ void run_plain(const Options &o, double mp, const std::string &input, const std:
 } // namespace
 
 int main(int argc, char **argv) {
+  if (argc > 1 && std::string(argv[1]) == "--batch") return tavrin::bench::run_batch_bench(argc - 2, argv + 2);
   Options o;
   if (!parse_options(argc, argv, o)) {
     print_usage(stderr);

@@ -112,6 +112,7 @@ int parse(const std::vector<std::string> &args, Options &o) {
 
   // Started by this program itself for isolated plug-in calls.
   CLI::App *worker = app.add_subcommand("__worker", "")->group("");
+  worker->add_option("--memory-limit", o.worker.memory_limit);
   worker->callback([&o] { o.command = Command::worker; });
 
   try {

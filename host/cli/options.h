@@ -51,6 +51,11 @@ struct ServeOptions {
   double timeout_seconds = 60;
 };
 
+// The hidden worker mode, started by jobs::WorkerProcess.
+struct WorkerOptions {
+  uint64_t memory_limit = 0;     // address space in bytes; 0: none
+};
+
 enum class Command { none, help, version, apply, demo, sheet, serve, worker };
 
 struct Options {
@@ -61,6 +66,7 @@ struct Options {
   DemoOptions demo;
   SheetOptions sheet;
   ServeOptions serve;
+  WorkerOptions worker;
   std::string help_text;         // for Command::help
 };
 

@@ -3,6 +3,7 @@
 // memory fails its own job and nothing else.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -14,6 +15,7 @@ struct PoolOptions {
   std::string program;          // this program, started as the workers
   int workers = 1;              // at most this many calls at once
   double timeout_seconds = 60;  // per job; a job over it is killed and failed
+  uint64_t memory_limit = 0;    // address space per worker in bytes; 0: default_memory_limit()
 };
 
 class Pool {
@@ -24,7 +26,8 @@ public:
   Pool &operator=(const Pool &) = delete;
 
   // Runs `job` in a worker and waits for it; the plug-in's console lines are
-  // captured in the result. Safe to call from many threads: at most
+  // captured in the result. The output appears at job.output only complete:
+  // the worker writes into a private folder beside it, removed on every path. Safe to call from many threads: at most
   // `workers` jobs run, the rest wait here for a free worker.
   photo::JobResult run(const photo::Job &job);
 

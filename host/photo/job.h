@@ -41,6 +41,7 @@ struct JobResult {
   std::string plugin_stdout;  // the plug-in's own console lines, when captured
   std::string plugin_stderr;
   std::string error;          // one line naming the file: "photo.jpg: not a picture"
+  bool cancelled = false;     // stopped by Pool::cancel(), not by its own fault
   double decode_ms = 0, plugin_ms = 0, encode_ms = 0, total_ms = 0;
 };
 

@@ -16,6 +16,18 @@ const PluginInfo *find_plugin(const std::string &command) {
   return nullptr;
 }
 
+bool reports_face(const PluginInfo &plugin, std::string_view console) {
+  const std::string_view face = plugin.face_line;
+  size_t start = 0;
+  while (start < console.size()) {
+    size_t end = console.find('\n', start);
+    if (end == std::string_view::npos) end = console.size();
+    if (console.substr(start, end - start).starts_with(face)) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
 std::string plugin_path(const std::string &dir, const PluginInfo &plugin) {
 #if defined(_WIN32)
   return dir + "\\" + plugin.library + ".dll";
