@@ -1,0 +1,12 @@
+// The floor any plug-in has to pay: read the whole file, write it back.
+#pragma once
+
+#include <cstdint>
+
+namespace tavrin::bench {
+
+// Reads a whole file into a fresh heap buffer and writes the same bytes to
+// another. Returns 999 when both went through, as a plug-in does, else 1.
+int32_t copy_file(const char *input, const char *output);
+
+} // namespace tavrin::bench
