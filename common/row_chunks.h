@@ -14,55 +14,57 @@ namespace tavrin {
 
 inline constexpr size_t kRowChunkBytes = size_t{1} << 18;
 
-// Whole rows per chunk: at least one, at most `rows`.
-inline size_t rows_per_chunk(size_t stride, int64_t rows) {
-  const size_t fit = std::max<size_t>(1, kRowChunkBytes / stride);
-  return static_cast<size_t>(std::min<int64_t>(rows, static_cast<int64_t>(fit)));
-}
+// Room for whole rows of `stride` bytes: as many as fit kRowChunkBytes, at
+// least one, at most `rows`. Allocated apart from the transfer so each reader
+// and writer keeps its own order of allocating and opening.
+class RowChunk {
+public:
+  RowChunk(size_t stride, int64_t rows)
+      : stride_(stride),
+        rows_(static_cast<size_t>(std::clamp<int64_t>(static_cast<int64_t>(kRowChunkBytes / stride), 1,
+                                                      std::max<int64_t>(rows, 1)))),
+        bytes_(new (std::nothrow) uint8_t[rows_ * stride_]) {}
+  bool ok() const { return bytes_ != nullptr; }
+  size_t stride() const { return stride_; }
+  size_t rows() const { return rows_; }
+  uint8_t *row(size_t r) const { return bytes_.get() + r * stride_; }
 
-enum class RowRead { kDone, kShort, kNoMemory };
+private:
+  size_t stride_, rows_;
+  std::unique_ptr<uint8_t[]> bytes_;
+};
 
-// Reads `rows` rows of `stride` bytes and calls take(k, row) for row k of the
-// file, in file order. kShort when the stream ends before the last row is
-// whole (the whole rows before it have been taken), kNoMemory when no chunk
-// buffer can be had (nothing read).
+// Reads `rows` rows and calls take(k, row) for row k of the file, in file
+// order. False when the stream ends before the last row is whole (the whole
+// rows before it have been taken).
 template <typename Take>
-RowRead read_row_chunks(std::FILE *file, size_t stride, int64_t rows, Take take) {
-  if (rows <= 0) return RowRead::kDone;
-  const size_t per_chunk = rows_per_chunk(stride, rows);
-  std::unique_ptr<uint8_t[]> chunk(new (std::nothrow) uint8_t[per_chunk * stride]);
-  if (!chunk) return RowRead::kNoMemory;
+bool read_row_chunks(std::FILE *file, const RowChunk &chunk, int64_t rows, Take take) {
+  const size_t stride = chunk.stride();
   for (int64_t k = 0; k < rows;) {
-    const size_t n = static_cast<size_t>(std::min<int64_t>(rows - k, static_cast<int64_t>(per_chunk)));
-    const size_t got = std::fread(chunk.get(), 1, n * stride, file);
-    for (size_t r = 0; r < got / stride; ++r) take(k + static_cast<int64_t>(r), chunk.get() + r * stride);
-    if (got != n * stride) return RowRead::kShort;
+    const size_t n = static_cast<size_t>(std::min<int64_t>(rows - k, static_cast<int64_t>(chunk.rows())));
+    const size_t got = std::fread(chunk.row(0), 1, n * stride, file);
+    for (size_t r = 0; r < got / stride; ++r) take(k + static_cast<int64_t>(r), chunk.row(r));
+    if (got != n * stride) return false;
     k += static_cast<int64_t>(n);
   }
-  return RowRead::kDone;
+  return true;
 }
 
-enum class RowWrite { kDone, kFailed, kNoMemory };
-
-// Calls fill(k, row) for row k of the file, in file order, into a chunk whose
-// rows are `stride` bytes and start zeroed past `row_bytes` (the padding stays
-// zero as long as fill writes only the first `row_bytes`), and writes each
-// chunk. kFailed as soon as a write comes back short.
+// Calls fill(k, row) for row k of the file, in file order, which writes the
+// first `row_bytes` of the row (the rest of the stride is written as zeros),
+// and writes the rows a chunk at a time. False as soon as a write comes back
+// short.
 template <typename Fill>
-RowWrite write_row_chunks(std::FILE *file, size_t row_bytes, size_t stride, int64_t rows, Fill fill) {
-  if (rows <= 0) return RowWrite::kDone;
-  const size_t per_chunk = rows_per_chunk(stride, rows);
-  std::unique_ptr<uint8_t[]> chunk(new (std::nothrow) uint8_t[per_chunk * stride]);
-  if (!chunk) return RowWrite::kNoMemory;
-  if (stride != row_bytes)
-    for (size_t r = 0; r < per_chunk; ++r) std::fill(chunk.get() + r * stride + row_bytes, chunk.get() + (r + 1) * stride, uint8_t{0});
+bool write_row_chunks(std::FILE *file, const RowChunk &chunk, size_t row_bytes, int64_t rows, Fill fill) {
+  const size_t stride = chunk.stride();
+  for (size_t r = 0; r < chunk.rows(); ++r) std::fill(chunk.row(r) + row_bytes, chunk.row(r) + stride, uint8_t{0});
   for (int64_t k = 0; k < rows;) {
-    const size_t n = static_cast<size_t>(std::min<int64_t>(rows - k, static_cast<int64_t>(per_chunk)));
-    for (size_t r = 0; r < n; ++r) fill(k + static_cast<int64_t>(r), chunk.get() + r * stride);
-    if (std::fwrite(chunk.get(), 1, n * stride, file) != n * stride) return RowWrite::kFailed;
+    const size_t n = static_cast<size_t>(std::min<int64_t>(rows - k, static_cast<int64_t>(chunk.rows())));
+    for (size_t r = 0; r < n; ++r) fill(k + static_cast<int64_t>(r), chunk.row(r));
+    if (std::fwrite(chunk.row(0), 1, n * stride, file) != n * stride) return false;
     k += static_cast<int64_t>(n);
   }
-  return RowWrite::kDone;
+  return true;
 }
 
 } // namespace tavrin

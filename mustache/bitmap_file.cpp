@@ -96,18 +96,18 @@ RgbImagePtr load_bmp(const char *path) {
 
   RgbImagePtr image = new_unfilled_image(width, static_cast<int32_t>(height));
   if (!image) return nullptr;
+  const RowChunk chunk(static_cast<size_t>(stride), height);
+  if (!chunk.ok()) return nullptr;
   if (!seek_from_start(file.get(), offset, kBmpHeaderBytes))
     return refuse_short_pixels();
 
   // File rows hold blue, green, red; memory rows red, green, blue.
   const size_t row_bytes = static_cast<size_t>(width) * 3;
-  const RowRead read = read_row_chunks(file.get(), static_cast<size_t>(stride), height,
-                                       [&](int64_t k, const uint8_t *row) {
+  const bool read = read_row_chunks(file.get(), chunk, height, [&](int64_t k, const uint8_t *row) {
     const int64_t y = stored_height > 0 ? height - 1 - k : k;
     swap_red_blue(image->pixels + static_cast<size_t>(y) * row_bytes, row, static_cast<size_t>(width));
   });
-  if (read == RowRead::kNoMemory) return nullptr;
-  if (read == RowRead::kShort) return refuse_short_pixels();
+  if (!read) return refuse_short_pixels();
   return image;
 }
 
@@ -127,16 +127,16 @@ bool save_bmp(const char *path, const RgbImage &image) {
 
   // Stored rows, bottom first, with their zero padding.
   const size_t row_bytes = static_cast<size_t>(image.width) * 3;
-  const RowWrite written = write_row_chunks(file.get(), row_bytes, static_cast<size_t>(stride), image.height,
-                                            [&](int64_t k, uint8_t *row) {
-    const size_t y = static_cast<size_t>(image.height - 1 - k);
-    swap_red_blue(row, image.pixels + y * row_bytes, static_cast<size_t>(image.width));
-  });
-  if (written == RowWrite::kNoMemory) {
+  const RowChunk chunk(static_cast<size_t>(stride), image.height);
+  if (!chunk.ok()) {
     close_file(file);
     return false;
   }
-  if (written == RowWrite::kFailed) return cannot_write();
+  const bool written = write_row_chunks(file.get(), chunk, row_bytes, image.height, [&](int64_t k, uint8_t *row) {
+    const size_t y = static_cast<size_t>(image.height - 1 - k);
+    swap_red_blue(row, image.pixels + y * row_bytes, static_cast<size_t>(image.width));
+  });
+  if (!written) return cannot_write();
   if (!close_file(file)) return cannot_write();
   return true;
 }
