@@ -1,21 +1,31 @@
 #include "file_copy.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <new>
 
 #include "file_handle.h"
+#include "pixel_memory.h"
 
 namespace tavrin::bench {
 
-int32_t copy_file(const char *input, const char *output) {
+namespace {
+
+struct FreeBytes {
+  void operator()(uint8_t *p) const { std::free(p); }
+};
+
+int32_t copy_through(const char *input, const char *output, bool huge_pages) {
   FileHandle in = open_file(input, "rb");
   if (!in) return 1;
   const int64_t length = file_length(in.get());
   if (length < 0) return 1;
   // Not value-initialised: the pages are touched first by the read, as a
   // plug-in's picture buffer is.
-  std::unique_ptr<char[]> bytes(new (std::nothrow) char[static_cast<size_t>(length)]);
+  const size_t n = static_cast<size_t>(length);
+  std::unique_ptr<uint8_t[], FreeBytes> bytes(huge_pages ? allocate_pixels(n)
+                                                         : static_cast<uint8_t *>(std::malloc(n)));
   if (!bytes) return 1;
   if (std::fread(bytes.get(), 1, static_cast<size_t>(length), in.get()) != static_cast<size_t>(length))
     return 1;
@@ -26,5 +36,11 @@ int32_t copy_file(const char *input, const char *output) {
                   static_cast<size_t>(length);
   return close_file(out) && ok ? 999 : 1;
 }
+
+} // namespace
+
+int32_t copy_file(const char *input, const char *output) { return copy_through(input, output, false); }
+
+int32_t copy_file_huge_pages(const char *input, const char *output) { return copy_through(input, output, true); }
 
 } // namespace tavrin::bench
