@@ -4,31 +4,14 @@
 #include <new>
 
 #include "pixel_buffer.h"
+#include "pixel_lanes.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace tavrin::face_hat {
 
 namespace {
 
 #if defined(__SSE2__)
-// Sixteen pixels (48 bytes) into a vector of each channel: four rounds of the
-// same byte interleave undo the three-way one.
-inline void deinterleave(const uint8_t *p, __m128i &c0, __m128i &c1, __m128i &c2) {
-  __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-  __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16));
-  __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 32));
-  for (int round = 0; round < 4; ++round) {
-    const __m128i x = _mm_unpacklo_epi8(a, _mm_unpackhi_epi64(b, b));
-    const __m128i y = _mm_unpacklo_epi8(_mm_unpackhi_epi64(a, a), c);
-    const __m128i z = _mm_unpacklo_epi8(b, _mm_unpackhi_epi64(c, c));
-    a = x, b = y, c = z;
-  }
-  c0 = a, c1 = b, c2 = c;
-}
-
 // Lanes of x above c (unsigned bytes) hold a non-zero excess.
 inline __m128i excess(__m128i x, int c) { return _mm_subs_epu8(x, _mm_set1_epi8(static_cast<char>(c))); }
 
@@ -74,7 +57,7 @@ inline void exact_rule(__m128 r, __m128 g, __m128 b, int &skin, int &ties) {
 
 unsigned skin_block(const uint8_t *p) {
   __m128i r, g, b;
-  deinterleave(p, r, g, b);
+  split_channels(p, r, g, b);
   const int maybe = candidates(r, g, b);
   if (maybe == 0) return 0;
   const __m128i zero = _mm_setzero_si128();
@@ -100,14 +83,6 @@ unsigned skin_block(const uint8_t *p) {
   return static_cast<unsigned>(skin);
 }
 #endif
-
-// Set bits of a 16-bit mask (no popcount instruction in the baseline).
-inline uint32_t bit_count(uint32_t m) {
-  m = m - ((m >> 1) & 0x5555);
-  m = (m & 0x3333) + ((m >> 2) & 0x3333);
-  m = (m + (m >> 4)) & 0x0F0F;
-  return (m + (m >> 8)) & 0x1F;
-}
 
 template <typename T> std::unique_ptr<T[]> allocate(size_t n) {
   return std::unique_ptr<T[]>(new (std::nothrow) T[n]);
@@ -178,11 +153,11 @@ bool build_skin_table(const uint8_t *pixels, int32_t width, int32_t height, cons
     uint32_t count = 0;
     for (size_t k = 0; k < blocks; ++k) {
       before[k] = count;
-      count += bit_count(masks[k]);
+      count += bit_count16(masks[k]);
     }
     for (int32_t j = 0; j < columns; ++j) {
       const uint32_t x = static_cast<uint32_t>(kept[j]);
-      down[j] += before[x / 16] + bit_count(masks[x / 16] & ((2u << (x % 16)) - 1));
+      down[j] += before[x / 16] + bit_count16(masks[x / 16] & ((2u << (x % 16)) - 1));
     }
     if (table.row_slot[y] >= 0)
       std::copy(down.get(), down.get() + columns,
