@@ -1,17 +1,13 @@
 #include "skin_scan.h"
 
+#include <cstring>
+
 #include "face_region.h"
 #include "pixel_lanes.h"
 
 namespace tavrin::sunglasses {
 
 namespace {
-
-void add_pixel(SkinRun &run, int32_t i) {
-  ++run.count;
-  if (run.first < 0) run.first = i;
-  run.last = i;
-}
 
 #if defined(__SSE2__)
 
@@ -85,17 +81,21 @@ uint32_t skin_block_mask(const uint8_t *px) {
 
 SkinRun scan_skin_run(const uint8_t *px, int32_t n) {
   SkinRun run{0, -1, -1};
-  int32_t i = 0;
-  for (; i + 16 <= n; i += 16) {
-    const uint32_t skin = skin_block_mask(px + static_cast<size_t>(i) * 3);
-    if (skin == 0) continue;
+  auto take = [&run](int32_t i, uint32_t skin) {
+    if (skin == 0) return;
     run.count += static_cast<int32_t>(bit_count16(skin));
     if (run.first < 0) run.first = i + __builtin_ctz(skin);
     run.last = i + 31 - __builtin_clz(skin);
-  }
-  for (; i < n; ++i) {
-    const uint8_t *q = px + static_cast<size_t>(i) * 3;
-    if (is_skin_pixel(q[0], q[1], q[2])) add_pixel(run, i);
+  };
+  int32_t i = 0;
+  for (; i + 16 <= n; i += 16) take(i, skin_block_mask(px + static_cast<size_t>(i) * 3));
+  if (i < n) {
+    // The last few pixels through a block of their own, so nothing past the
+    // run is read; the bits of the unused lanes are dropped.
+    uint8_t tail[48] = {};
+    const int32_t left = n - i;
+    std::memcpy(tail, px + static_cast<size_t>(i) * 3, static_cast<size_t>(left) * 3);
+    take(i, skin_block_mask(tail) & ((1u << left) - 1));
   }
   return run;
 }
