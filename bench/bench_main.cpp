@@ -14,7 +14,10 @@
 
 #include "batch_bench.h"
 #include "face_picture.h"
+#include "file_copy.h"
+#include "host_run.h"
 #include "measure.h"
+#include "targets.h"
 #if defined(TAVRIN_BENCH_PLAIN)
 #include "plain_sunglasses.h"
 #endif
@@ -32,6 +35,7 @@ struct Options {
   std::vector<std::string> plugins;        // empty: every built one
   int runs = 3;
   bool plain = false;
+  bool targets = false;
   double plain_limit = 1; // largest size in megapixels the plain search is run on
   double face_share = 0.25; // face width / picture width
   std::string plugin_dir;
@@ -57,6 +61,10 @@ void print_usage(std::FILE *to) {
                "  --face SHARE       face width as a share of the picture width (default 0.25)\n"
                "  --plugin-dir DIR   where the plug-ins are (default: beside this program)\n"
                "  --keep DIR         write pictures, outputs and logs to DIR and keep them\n"
+               "  --targets          instead: every plug-in against the copy floor at\n"
+               "                     4096x4096, each call in a host process of its own, and\n"
+               "                     the sunglasses against the plain search at 1 MP\n"
+               "                     (1152x864 and 1024x1024)\n"
                "\n"
                "tavrin_bench --batch [...] times the batch mode instead (--batch --help).\n");
 }
@@ -87,6 +95,8 @@ bool parse_options(int argc, char **argv, Options &o) {
       std::exit(0);
     } else if (arg == "--plain") {
       o.plain = true;
+    } else if (arg == "--targets") {
+      o.targets = true;
     } else if (arg == "--sizes" && value(v)) {
       o.sizes.clear();
       for (const std::string &s : split(v)) {
@@ -256,8 +266,22 @@ int main(int argc, char **argv) {
     std::filesystem::create_directories(dir, ec);
   }
 
+  if (o.targets) {
+    tavrin::bench::TargetRun run;
+    for (const Loaded &l : loaded) run.plugins.push_back(l.info);
+    run.plugin_dir = plugin_dir;
+    run.bench_dir = tavrin::program_dir();
+    run.work_dir = dir;
+    run.keep = !o.keep_dir.empty();
+    run.runs = o.runs;
+    const bool ok = tavrin::bench::run_targets(run);
+    if (o.keep_dir.empty()) std::filesystem::remove(dir);
+    return ok ? 0 : 1;
+  }
+
   std::printf("best of %d runs; bytes/px = peak resident memory above the start / pixels;\n"
-              "x copy = time / time to read and write the same file; face = face found\n\n",
+              "x copy = time / time to read and write the same file; face = face found;\n"
+              "host copy = the same copy as a plug-in called in a host process of its own\n\n",
               o.runs);
   std::printf("%-6s %-10s %-12s %10s %8s %7s %8s  %-4s %s\n", "size", "picture", "run", "ms",
               "ms/MP", "B/px", "x copy", "face", "output FNV-1a");
@@ -284,6 +308,11 @@ int main(int argc, char **argv) {
       return 1;
     }
     print_row(size_text, picture_text, "file copy", copy, pixels, copy.ms, "", "");
+    const std::string bench_dir = tavrin::program_dir();
+    const Measurement host_copy = tavrin::bench::best_through_host(
+        o.runs, {bench_dir + "/tavrin_bench_host", bench_dir + "/tavrin_bench_copy.so", "BenchCopy"}, input,
+        copy_out, "");
+    print_row(size_text, picture_text, "host copy", host_copy, pixels, copy.ms, "", "");
     std::filesystem::remove(copy_out);
 
     const std::u16string in16 = tavrin::argument_to_utf16(input);

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <memory>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -34,14 +33,6 @@ int64_t status_field(const char *name) {
   return -1;
 }
 
-// Lowers the process's peak resident size to its current size, so the peak
-// read later belongs to the measured work alone.
-bool reset_peak() {
-  FileHandle f = open_file("/proc/self/clear_refs", "w");
-  if (!f) return false;
-  return std::fputs("5", f.get()) >= 0 && close_file(f);
-}
-
 double now_ms() {
   timespec t{};
   clock_gettime(CLOCK_MONOTONIC, &t);
@@ -58,14 +49,14 @@ double now_ms() {
   close(log_fd);
 
   ChildReport report{};
-  const bool peak_reset = reset_peak();
-  report.baseline_bytes = status_field("VmRSS:");
+  const bool peak_reset = reset_peak_memory();
+  report.baseline_bytes = resident_bytes();
   const double start = now_ms();
   report.status = work();
   report.ms = now_ms() - start;
   std::fflush(stdout);
   std::fflush(stderr);
-  report.peak_bytes = peak_reset ? status_field("VmHWM:") : -1;
+  report.peak_bytes = peak_reset ? peak_resident_bytes() : -1;
   if (write(report_fd, &report, sizeof report) != sizeof report) _exit(4);
   _exit(0);
 }
@@ -105,22 +96,15 @@ Measurement measure_in_child(const std::function<int32_t()> &work, const std::st
   return m;
 }
 
-int32_t copy_file(const char *input, const char *output) {
-  FileHandle in = open_file(input, "rb");
-  if (!in) return 1;
-  const int64_t length = file_length(in.get());
-  if (length < 0) return 1;
-  std::unique_ptr<char[]> bytes(new (std::nothrow) char[static_cast<size_t>(length)]);
-  if (!bytes) return 1;
-  if (std::fread(bytes.get(), 1, static_cast<size_t>(length), in.get()) != static_cast<size_t>(length))
-    return 1;
-  close_file(in);
-  FileHandle out = open_file(output, "wb");
-  if (!out) return 1;
-  const bool ok = std::fwrite(bytes.get(), 1, static_cast<size_t>(length), out.get()) ==
-                  static_cast<size_t>(length);
-  return close_file(out) && ok ? 999 : 1;
+bool reset_peak_memory() {
+  FileHandle f = open_file("/proc/self/clear_refs", "w");
+  if (!f) return false;
+  return std::fputs("5", f.get()) >= 0 && close_file(f);
 }
+
+int64_t resident_bytes() { return status_field("VmRSS:"); }
+
+int64_t peak_resident_bytes() { return status_field("VmHWM:"); }
 
 uint64_t file_fingerprint(const std::string &path) {
   FileHandle f = open_file(path.c_str(), "rb");

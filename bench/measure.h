@@ -19,9 +19,13 @@ struct Measurement {
 // kept when empty), runs `work` there and reports.
 Measurement measure_in_child(const std::function<int32_t()> &work, const std::string &log_path);
 
-// Reads a whole file and writes the same bytes to another: the floor any
-// plug-in has to pay. Returns 999 when both went through, as a plug-in does.
-int32_t copy_file(const char *input, const char *output);
+// Lowers the process's peak resident size to its current size, so a peak
+// read later belongs to the work after this call alone.
+bool reset_peak_memory();
+
+// Resident size now and its peak, in bytes; -1 when they cannot be read.
+int64_t resident_bytes();
+int64_t peak_resident_bytes();
 
 // FNV-1a of a file's bytes, to tell outputs apart at a glance; 0 when unreadable.
 uint64_t file_fingerprint(const std::string &path);

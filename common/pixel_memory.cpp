@@ -1,5 +1,6 @@
 #include "pixel_memory.h"
 
+#include <cstdint>
 #include <cstdlib>
 
 #if !defined(_WIN32)
@@ -12,9 +13,13 @@ uint8_t *allocate_pixels(size_t bytes) {
 #if defined(MADV_HUGEPAGE)
   constexpr size_t kHugePage = size_t{2} << 20;
   if (bytes >= kHugePage) {
+    // Whole huge pages: a tail shorter than one would be faulted in 4 KiB at
+    // a time, a page per 4 KiB of the last stretch of the picture.
+    if (bytes > SIZE_MAX - (kHugePage - 1)) return nullptr;
+    const size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
     void *memory = nullptr;
-    if (posix_memalign(&memory, kHugePage, bytes) != 0) return nullptr;
-    (void)madvise(memory, bytes, MADV_HUGEPAGE);
+    if (posix_memalign(&memory, kHugePage, rounded) != 0) return nullptr;
+    (void)madvise(memory, rounded, MADV_HUGEPAGE);
     return static_cast<uint8_t *>(memory);
   }
 #endif

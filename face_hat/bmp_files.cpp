@@ -5,9 +5,12 @@
 
 #include "bmp_limits.h"
 #include "bmp_header.h"
+#include "channel_order.h"
 #include "console.h"
 #include "file_handle.h"
 #include "le_bytes.h"
+#include "pixel_memory.h"
+#include "row_chunks.h"
 
 namespace tavrin::face_hat {
 
@@ -16,19 +19,10 @@ namespace {
 constexpr size_t kFileHeaderBytes = 14;
 constexpr size_t kInfoHeaderBytes = 40;
 
-// File pixels are blue, green, red (and a fourth byte at 32 bits); the buffer
+// 32-bit file pixels are blue, green, red and a fourth byte; the buffer
 // wants red, green, blue.
-template <int BytesPerPixel>
-void copy_file_row(const uint8_t *src, uint8_t *dst, int32_t width) {
-  for (int32_t x = 0; x < width; ++x, src += BytesPerPixel, dst += 3) {
-    dst[0] = src[2];
-    dst[1] = src[1];
-    dst[2] = src[0];
-  }
-}
-
-void copy_buffer_row(const uint8_t *src, uint8_t *dst, int32_t width) {
-  for (int32_t x = 0; x < width; ++x, src += 3, dst += 3) {
+void copy_32bit_row(const uint8_t *src, uint8_t *dst, int32_t width) {
+  for (int32_t x = 0; x < width; ++x, src += 4, dst += 3) {
     dst[0] = src[2];
     dst[1] = src[1];
     dst[2] = src[0];
@@ -84,22 +78,22 @@ PixelBuffer load_bmp(const char *path, int32_t &width, int32_t &height) {
       (pixel_offset_in_file > length || (length - pixel_offset_in_file) / stride < rows))
     return nullptr;
 
-  const size_t row_bytes = static_cast<size_t>(stride);
-  PixelBuffer pixels(new (std::nothrow)
-                         uint8_t[static_cast<size_t>(file_width) * static_cast<size_t>(rows) * 3]);
-  std::unique_ptr<uint8_t[]> row(new (std::nothrow) uint8_t[row_bytes]);
-  if (!pixels || !row) return nullptr;
+  // Every byte of the buffer is written before it is read: no zeroing, and
+  // huge pages for large pictures.
+  PixelBuffer pixels(allocate_pixels(static_cast<size_t>(file_width) * static_cast<size_t>(rows) * 3));
+  const RowChunk chunk(static_cast<size_t>(stride), rows);
+  if (!pixels || !chunk.ok()) return nullptr;
 
   if (!seek_from_start(f, pixel_offset_in_file, kBmpHeaderBytes)) return nullptr;
-  for (int32_t i = 0; i < rows; ++i) {
-    if (std::fread(row.get(), 1, row_bytes, f) != row_bytes) return nullptr;
-    const int32_t y = top_down ? i : rows - 1 - i;
+  const bool read = read_row_chunks(f, chunk, rows, [&](int64_t i, const uint8_t *row) {
+    const int32_t y = top_down ? static_cast<int32_t>(i) : rows - 1 - static_cast<int32_t>(i);
     uint8_t *dst = pixels.get() + pixel_offset(file_width, 0, y);
     if (bytes_per_pixel == 4)
-      copy_file_row<4>(row.get(), dst, file_width);
+      copy_32bit_row(row, dst, file_width);
     else
-      copy_file_row<3>(row.get(), dst, file_width);
-  }
+      swap_red_blue(dst, row, static_cast<size_t>(file_width));
+  });
+  if (!read) return nullptr;
 
   width = file_width;
   height = rows;
@@ -118,10 +112,9 @@ bool save_bmp(const char *path, int32_t width, int32_t height, const uint8_t *pi
   uint8_t header[kBmpHeaderBytes];
   fill_bmp24_header(header, width, height, static_cast<uint32_t>(image_bytes), 0);
 
-  // One whole file row per write; the padding bytes stay zero.
-  const size_t row_bytes = static_cast<size_t>(stride);
-  std::unique_ptr<uint8_t[]> row(new (std::nothrow) uint8_t[row_bytes]());
-  if (!row) {
+  // Whole file rows, bottom first, a chunk per write; the padding stays zero.
+  const RowChunk chunk(static_cast<size_t>(stride), height);
+  if (!chunk.ok()) {
     print_error("Cannot write: %s\n", path);
     return false;
   }
@@ -132,10 +125,9 @@ bool save_bmp(const char *path, int32_t width, int32_t height, const uint8_t *pi
     return false;
   }
   bool ok = std::fwrite(header, 1, sizeof header, file.get()) == sizeof header;
-  for (int32_t y = height - 1; ok && y >= 0; --y) {
-    copy_buffer_row(pixels + pixel_offset(width, 0, y), row.get(), width);
-    ok = std::fwrite(row.get(), 1, row_bytes, file.get()) == row_bytes;
-  }
+  ok = ok && write_row_chunks(file.get(), chunk, static_cast<size_t>(width) * 3, height, [&](int64_t k, uint8_t *row) {
+    swap_red_blue(row, pixels + pixel_offset(width, 0, height - 1 - static_cast<int32_t>(k)), static_cast<size_t>(width));
+  });
   ok = close_file(file) && ok;
   if (!ok) print_error("Cannot write: %s\n", path);
   return ok;

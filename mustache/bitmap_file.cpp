@@ -6,9 +6,12 @@
 
 #include "bmp_limits.h"
 #include "bmp_header.h"
+#include "channel_order.h"
 #include "console.h"
 #include "file_handle.h"
 #include "le_bytes.h"
+#include "pixel_memory.h"
+#include "row_chunks.h"
 
 namespace tavrin::mustache {
 
@@ -23,13 +26,14 @@ RgbImagePtr refuse_short_pixels() {
   return nullptr;
 }
 
-// File rows hold blue, green, red; memory rows red, green, blue.
-void swap_red_blue(uint8_t *to, const uint8_t *from, int32_t width) {
-  for (int32_t x = 0; x < width; ++x, to += 3, from += 3) {
-    to[0] = from[2];
-    to[1] = from[1];
-    to[2] = from[0];
-  }
+// A picture whose bytes are all about to be overwritten: no zeroing, and
+// huge pages for large ones (see pixel_memory.h).
+RgbImagePtr new_unfilled_image(int32_t width, int32_t height) {
+  RgbImagePtr image(new (std::nothrow) RgbImage{width, height, nullptr});
+  if (!image) return nullptr;
+  image->pixels = allocate_pixels(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
+  if (image->pixels == nullptr) return nullptr;
+  return image;
 }
 
 } // namespace
@@ -90,21 +94,20 @@ RgbImagePtr load_bmp(const char *path) {
     return refuse_short_pixels();
   if (!bmp24_file_fits(width, height)) return unsupported();
 
-  RgbImagePtr image = new_rgb_image(width, static_cast<int32_t>(height));
+  RgbImagePtr image = new_unfilled_image(width, static_cast<int32_t>(height));
   if (!image) return nullptr;
-  std::unique_ptr<uint8_t[]> row(new (std::nothrow) uint8_t[static_cast<size_t>(stride)]);
-  if (!row) return nullptr;
+  const RowChunk chunk(static_cast<size_t>(stride), height);
+  if (!chunk.ok()) return nullptr;
   if (!seek_from_start(file.get(), offset, kBmpHeaderBytes))
     return refuse_short_pixels();
 
+  // File rows hold blue, green, red; memory rows red, green, blue.
   const size_t row_bytes = static_cast<size_t>(width) * 3;
-  for (int64_t k = 0; k < height; ++k) {
-    if (std::fread(row.get(), 1, static_cast<size_t>(stride), file.get()) !=
-        static_cast<size_t>(stride))
-      return refuse_short_pixels();
+  const bool read = read_row_chunks(file.get(), chunk, height, [&](int64_t k, const uint8_t *row) {
     const int64_t y = stored_height > 0 ? height - 1 - k : k;
-    swap_red_blue(image->pixels + static_cast<size_t>(y) * row_bytes, row.get(), width);
-  }
+    swap_red_blue(image->pixels + static_cast<size_t>(y) * row_bytes, row, static_cast<size_t>(width));
+  });
+  if (!read) return refuse_short_pixels();
   return image;
 }
 
@@ -122,19 +125,18 @@ bool save_bmp(const char *path, const RgbImage &image) {
   if (!file) return cannot_write();
   if (std::fwrite(header, sizeof header, 1, file.get()) != 1) return cannot_write();
 
-  // One buffer holds a whole stored row with its zero padding.
-  std::unique_ptr<uint8_t[]> row(new (std::nothrow) uint8_t[static_cast<size_t>(stride)]());
-  if (!row) {
+  // Stored rows, bottom first, with their zero padding.
+  const size_t row_bytes = static_cast<size_t>(image.width) * 3;
+  const RowChunk chunk(static_cast<size_t>(stride), image.height);
+  if (!chunk.ok()) {
     close_file(file);
     return false;
   }
-  const size_t row_bytes = static_cast<size_t>(image.width) * 3;
-  for (int32_t y = image.height - 1; y >= 0; --y) {
-    swap_red_blue(row.get(), image.pixels + static_cast<size_t>(y) * row_bytes, image.width);
-    if (std::fwrite(row.get(), 1, static_cast<size_t>(stride), file.get()) !=
-        static_cast<size_t>(stride))
-      return cannot_write();
-  }
+  const bool written = write_row_chunks(file.get(), chunk, row_bytes, image.height, [&](int64_t k, uint8_t *row) {
+    const size_t y = static_cast<size_t>(image.height - 1 - k);
+    swap_red_blue(row, image.pixels + y * row_bytes, static_cast<size_t>(image.width));
+  });
+  if (!written) return cannot_write();
   if (!close_file(file)) return cannot_write();
   return true;
 }

@@ -1,6 +1,7 @@
 #include "skin_blob.h"
 
 #include "console.h"
+#include "pixel_memory.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -78,7 +79,9 @@ bool allocate_blob_search(const RgbImage &image, BlobSearch &search) {
   search.height = image.height;
   search.blob_count = 0;
   const size_t pixels = static_cast<size_t>(image.width) * static_cast<size_t>(image.height);
-  if ((search.labels = allocate<int16_t>(pixels)) &&
+  // Labels cover the picture: huge pages where they can be had.
+  search.labels.reset(reinterpret_cast<int16_t *>(allocate_pixels(pixels * sizeof(int16_t))));
+  if (search.labels &&
       (search.stack_x = allocate<int32_t>(kStackCapacity)) &&
       (search.stack_y = allocate<int32_t>(kStackCapacity)) &&
       (search.blobs = allocate<SkinBlob>(kMaxBlobs)))

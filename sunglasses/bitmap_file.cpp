@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <new>
 
 #include "bmp_limits.h"
@@ -21,8 +22,18 @@ constexpr size_t kFileHeaderBytes = 14;
 constexpr size_t kInfoHeaderBytes = 40;
 
 // Rows go through a stream buffer this large: the default of a few KiB
-// would cost a system call every row or two on large pictures.
+// would cost a system call every row or two on large pictures. The buffer
+// has to be given: for a null one the C library keeps its default size.
 constexpr size_t kStreamBuffer = size_t{1} << 18;
+
+// Declared before the stream it serves, so it outlives the stream's close.
+// Without memory the stream keeps its own small buffer.
+struct StreamBuffer {
+  std::unique_ptr<char[]> bytes{new (std::nothrow) char[kStreamBuffer]};
+  void attach(std::FILE *f) const {
+    if (bytes) std::setvbuf(f, bytes.get(), _IOFBF, kStreamBuffer);
+  }
+};
 
 // One line for every way the pixel rows can run out, whether the file's
 // length gives it away up front or a read comes back short.
@@ -44,13 +55,14 @@ void free_bmp(BmpImage *image) {
 }
 
 BmpImagePtr load_bmp(const char *path) {
+  const StreamBuffer buffer;
   FileHandle file = open_file(path, "rb");
   if (!file) {
     print_error("Cannot open %s\n", path);
     return nullptr;
   }
   std::FILE *f = file.get();
-  std::setvbuf(f, nullptr, _IOFBF, kStreamBuffer);
+  buffer.attach(f);
 
   uint8_t header[kFileHeaderBytes + kInfoHeaderBytes];
   if (std::fread(header, 1, kFileHeaderBytes, f) != kFileHeaderBytes ||
@@ -128,13 +140,14 @@ bool save_bmp(const char *path, const BmpImage &image) {
   uint8_t header[kBmpHeaderBytes];
   fill_bmp24_header(header, image.width, image.height, 0, 0);
 
+  const StreamBuffer buffer;
   FileHandle file = open_file(path, "wb");
   if (!file) {
     print_error("Cannot write %s\n", path);
     return false;
   }
   std::FILE *f = file.get();
-  std::setvbuf(f, nullptr, _IOFBF, kStreamBuffer);
+  buffer.attach(f);
   bool ok = std::fwrite(header, 1, sizeof header, f) == sizeof header;
   static const uint8_t zeros[3] = {};
   const int64_t row_bytes = 3 * static_cast<int64_t>(image.width);

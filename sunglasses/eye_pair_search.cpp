@@ -6,10 +6,13 @@
 #include <cstddef>
 #include <cstdlib>
 #include <limits>
+#include <memory>
+#include <new>
 #include <utility>
 #include <vector>
 
 #include "eye_maps.h"
+#include "pixel_memory.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -34,13 +37,21 @@ inline double score_from_sums(int64_t s, int64_t q, int64_t e, int64_t n) {
   return score == score ? score : kInf;
 }
 
+struct FreeCells {
+  void operator()(int64_t *cells) const { std::free(cells); }
+};
+
 // Summed-area tables over a rectangle of the picture, with a zero row and
 // column in front so a window sum needs no tests. Window sums are exact
 // integers, the same as those of tables over the whole picture.
 struct RegionTables {
   int32_t x0 = 0, y0 = 0; // picture position of the rectangle's first pixel
   int32_t stride = 0;     // rectangle width + 1
-  std::vector<int64_t> gray, square, eye;
+  // The three tables one after the other: every cell is written before it
+  // is read, so the memory is not cleared first, and large tables get huge
+  // pages (allocate_pixels).
+  std::unique_ptr<int64_t[], FreeCells> cells;
+  const int64_t *gray = nullptr, *square = nullptr, *eye = nullptr;
 
   void build(const BmpImage &image, int32_t left, int32_t top, int32_t right, int32_t bottom) {
     left = std::max(left, 0);
@@ -52,9 +63,18 @@ struct RegionTables {
     const int32_t w = std::max(right - left + 1, 0), h = std::max(bottom - top + 1, 0);
     stride = w + 1;
     const size_t n = static_cast<size_t>(stride) * (h + 1);
-    gray.assign(n, 0);
-    square.assign(n, 0);
-    eye.assign(n, 0);
+    cells.reset(reinterpret_cast<int64_t *>(allocate_pixels(3 * n * sizeof(int64_t))));
+    if (!cells) throw std::bad_alloc();
+    int64_t *const gray = cells.get(), *const square = gray + n, *const eye = square + n;
+    this->gray = gray, this->square = square, this->eye = eye;
+    // The zero row in front, and the zero column of every row.
+    std::fill(gray, gray + stride, int64_t{0});
+    std::fill(square, square + stride, int64_t{0});
+    std::fill(eye, eye + stride, int64_t{0});
+    for (int32_t r = 1; r <= h; ++r) {
+      const size_t at = static_cast<size_t>(r) * stride;
+      gray[at] = square[at] = eye[at] = 0;
+    }
     std::vector<uint8_t> gray_row(static_cast<size_t>(w)), eye_row(static_cast<size_t>(w));
     for (int32_t r = 0; r < h; ++r) {
       gray_and_eye_values(image.pixels + (static_cast<size_t>(top + r) * image.width + left) * 3, w,
@@ -74,7 +94,7 @@ struct RegionTables {
   }
 
   // Sum of `table` over the inclusive picture window, which lies inside.
-  int64_t sum(const std::vector<int64_t> &table, int32_t xa, int32_t ya, int32_t xb, int32_t yb) const {
+  int64_t sum(const int64_t *table, int32_t xa, int32_t ya, int32_t xb, int32_t yb) const {
     const size_t top = static_cast<size_t>(ya - y0) * stride, bottom = static_cast<size_t>(yb - y0 + 1) * stride;
     const size_t a = static_cast<size_t>(xa - x0), b = static_cast<size_t>(xb - x0 + 1);
     return table[bottom + b] - table[bottom + a] - table[top + b] + table[top + a];
@@ -85,7 +105,7 @@ struct RegionTables {
     const size_t top = static_cast<size_t>(y - y0) * stride, bottom = static_cast<size_t>(y - y0 + h) * stride;
     const size_t a = static_cast<size_t>(x - x0), b = a + w;
     const int64_t n = int64_t{w} * h;
-    const int64_t *g = gray.data(), *q = square.data(), *e = eye.data();
+    const int64_t *g = gray, *q = square, *e = eye;
     int32_t k = 0;
 #if defined(__SSE2__)
     // Two windows at a time, the same operations in the same order. The sums

@@ -1,109 +1,101 @@
 #include "skin_scan.h"
 
-#include "face_region.h"
+#include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "face_region.h"
+#include "pixel_lanes.h"
 
 namespace tavrin::sunglasses {
 
 namespace {
 
-void add_pixel(SkinRun &run, int32_t i) {
-  ++run.count;
-  if (run.first < 0) run.first = i;
-  run.last = i;
-}
-
 #if defined(__SSE2__)
 
-// Sixteen pixels are 48 bytes, three vectors. In vector k the lanes whose
-// byte is a red one (byte index 2 mod 3) carry the result; the green and
-// blue bytes of the same pixel are moved into those lanes by shifting in the
-// one and two bytes before. Lanes that hold no red byte compute nonsense
-// that the lane mask drops.
-constexpr int kRedLanes[3] = {0x4924, 0x2492, 0x9249};
+// Zero unless x > c (unsigned bytes).
+inline __m128i above(__m128i x, int c) { return _mm_subs_epu8(x, _mm_set1_epi8(static_cast<char>(c))); }
 
-// Set bits of a 16-bit mask; inline, since without a popcount instruction
-// the builtin becomes a library call.
-inline int bit_count(int m) {
-  m = m - ((m >> 1) & 0x5555);
-  m = (m & 0x3333) + ((m >> 2) & 0x3333);
-  m = (m + (m >> 4)) & 0x0F0F;
-  return (m + (m >> 8)) & 0x1F;
-}
-
-// Rule A of is_skin_pixel as byte arithmetic: its "red above green" and
-// "red above blue" follow from the differences above 15, red is then the
-// largest channel, and the spread is red minus the smaller other one. Also
-// the lanes where rule A fails and rule B's first tests hold: those pixels
-// get rule B's shares one by one.
-inline void classify(__m128i r, __m128i g, __m128i b, int &rule_a, int &maybe_b) {
-  const __m128i zero = _mm_setzero_si128();
-  auto above = [](__m128i x, char c) { return _mm_subs_epu8(x, _mm_set1_epi8(c)); }; // zero unless x > c
-  const __m128i rg = _mm_subs_epu8(r, g), rb = _mm_subs_epu8(r, b);
-  // A lane passes the lower bounds when none of its excesses is zero, and
-  // the upper bounds (differences below 170) when neither excess over 169
-  // is above zero.
-  __m128i low = _mm_min_epu8(above(r, 95), above(g, 40));
-  low = _mm_min_epu8(low, above(b, 20));
-  low = _mm_min_epu8(low, above(rg, 15));
-  low = _mm_min_epu8(low, above(rb, 15));
-  const __m128i high = _mm_max_epu8(above(rg, static_cast<char>(169)), above(rb, static_cast<char>(169)));
-  const int a_fails = _mm_movemask_epi8(_mm_cmpeq_epi8(low, zero)) | ~_mm_movemask_epi8(_mm_cmpeq_epi8(high, zero));
-  __m128i pre_b = _mm_min_epu8(above(r, 60), above(g, 30));
-  pre_b = _mm_min_epu8(pre_b, above(b, 15));
-  pre_b = _mm_min_epu8(pre_b, rb);
-  rule_a = ~a_fails & 0xFFFF;
-  maybe_b = a_fails & ~_mm_movemask_epi8(_mm_cmpeq_epi8(pre_b, zero)) & 0xFFFF;
+// Rule B's shares of eight pixels (16-bit lanes) as whole numbers: with
+// s = r + g + b + 1, r / s lies in (0.35, 0.55) when 7 s < 20 r < 11 s and
+// g / s in (0.2, 0.4) when s < 5 g < 2 s. The doubles r * (1 / s) and
+// g * (1 / s) are within 1e-15 of the quotients, which miss a bound by at
+// least 1 / (20 * 766) unless they meet it exactly: lanes that meet one are
+// marked in `ties` and decided by the rule itself.
+inline void share_rule(__m128i r, __m128i g, __m128i b, int &in, int &ties) {
+  const __m128i s = _mm_add_epi16(_mm_add_epi16(r, g), _mm_add_epi16(b, _mm_set1_epi16(1)));
+  const __m128i r20 = _mm_mullo_epi16(r, _mm_set1_epi16(20)), g5 = _mm_mullo_epi16(g, _mm_set1_epi16(5));
+  const __m128i s7 = _mm_mullo_epi16(s, _mm_set1_epi16(7)), s11 = _mm_mullo_epi16(s, _mm_set1_epi16(11));
+  const __m128i s2 = _mm_add_epi16(s, s);
+  __m128i yes = _mm_and_si128(_mm_cmpgt_epi16(r20, s7), _mm_cmpgt_epi16(s11, r20));
+  yes = _mm_and_si128(yes, _mm_and_si128(_mm_cmpgt_epi16(g5, s), _mm_cmpgt_epi16(s2, g5)));
+  __m128i on = _mm_or_si128(_mm_cmpeq_epi16(r20, s7), _mm_cmpeq_epi16(r20, s11));
+  on = _mm_or_si128(on, _mm_or_si128(_mm_cmpeq_epi16(g5, s), _mm_cmpeq_epi16(g5, s2)));
+  // One bit per lane: pack the 16-bit masks to bytes.
+  in = _mm_movemask_epi8(_mm_packs_epi16(yes, _mm_setzero_si128()));
+  ties = _mm_movemask_epi8(_mm_packs_epi16(on, _mm_setzero_si128()));
 }
 
 #endif
 
 } // namespace
 
+uint32_t skin_block_mask(const uint8_t *px) {
+#if defined(__SSE2__)
+  __m128i b, g, r;
+  split_channels(px, b, g, r);
+  const __m128i zero = _mm_setzero_si128();
+  // Rule A as byte arithmetic: its "red above green" and "red above blue"
+  // follow from the differences above 15, red is then the largest channel,
+  // and the spread is red minus the smaller other one. A lane passes the
+  // lower bounds when none of its excesses is zero, and the upper bounds
+  // (differences below 170) when neither excess over 169 is above zero.
+  const __m128i rg = _mm_subs_epu8(r, g), rb = _mm_subs_epu8(r, b);
+  __m128i low = _mm_min_epu8(above(r, 95), above(g, 40));
+  low = _mm_min_epu8(low, above(b, 20));
+  low = _mm_min_epu8(low, above(rg, 15));
+  low = _mm_min_epu8(low, above(rb, 15));
+  const __m128i high = _mm_max_epu8(above(rg, 169), above(rb, 169));
+  const int a_fails = _mm_movemask_epi8(_mm_cmpeq_epi8(low, zero)) | ~_mm_movemask_epi8(_mm_cmpeq_epi8(high, zero));
+  const int rule_a = ~a_fails & 0xFFFF;
+  // Rule B's first tests: red above 60 and blue, green above 30, blue above 15.
+  __m128i pre_b = _mm_min_epu8(above(r, 60), above(g, 30));
+  pre_b = _mm_min_epu8(pre_b, _mm_min_epu8(above(b, 15), rb));
+  const int maybe_b = a_fails & ~_mm_movemask_epi8(_mm_cmpeq_epi8(pre_b, zero)) & 0xFFFF;
+  if (maybe_b == 0) return static_cast<uint32_t>(rule_a);
+  int lo_in, lo_ties, hi_in, hi_ties;
+  share_rule(_mm_unpacklo_epi8(r, zero), _mm_unpacklo_epi8(g, zero), _mm_unpacklo_epi8(b, zero), lo_in, lo_ties);
+  share_rule(_mm_unpackhi_epi8(r, zero), _mm_unpackhi_epi8(g, zero), _mm_unpackhi_epi8(b, zero), hi_in, hi_ties);
+  const int ties = (lo_ties | hi_ties << 8) & maybe_b;
+  int skin = rule_a | ((lo_in | hi_in << 8) & maybe_b & ~ties);
+  for (int m = ties; m != 0; m &= m - 1) {
+    const int i = __builtin_ctz(static_cast<unsigned>(m));
+    if (is_skin_pixel(px[3 * i], px[3 * i + 1], px[3 * i + 2])) skin |= 1 << i;
+  }
+  return static_cast<uint32_t>(skin);
+#else
+  uint32_t skin = 0;
+  for (int i = 0; i < 16; ++i)
+    if (is_skin_pixel(px[3 * i], px[3 * i + 1], px[3 * i + 2])) skin |= 1u << i;
+  return skin;
+#endif
+}
+
 SkinRun scan_skin_run(const uint8_t *px, int32_t n) {
   SkinRun run{0, -1, -1};
+  auto take = [&run](int32_t i, uint32_t skin) {
+    if (skin == 0) return;
+    run.count += static_cast<int32_t>(bit_count16(skin));
+    if (run.first < 0) run.first = i + __builtin_ctz(skin);
+    run.last = i + 31 - __builtin_clz(skin);
+  };
   int32_t i = 0;
-#if defined(__SSE2__)
-  for (; i + 16 <= n; i += 16) {
-    const uint8_t *p = px + static_cast<size_t>(i) * 3;
-    __m128i previous = _mm_setzero_si128();
-    int skin[3];
-    for (int k = 0; k < 3; ++k) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16 * k));
-      const __m128i g = _mm_or_si128(_mm_slli_si128(v, 1), _mm_srli_si128(previous, 15));
-      const __m128i b = _mm_or_si128(_mm_slli_si128(v, 2), _mm_srli_si128(previous, 14));
-      previous = v;
-      int rule_a = 0, maybe_b = 0;
-      classify(v, g, b, rule_a, maybe_b);
-      skin[k] = rule_a & kRedLanes[k];
-      for (int m = maybe_b & kRedLanes[k]; m != 0; m &= m - 1) {
-        const int lane = __builtin_ctz(m);
-        const uint8_t *q = p + 16 * k + lane - 2;
-        if (is_skin_pixel(q[0], q[1], q[2])) skin[k] |= 1 << lane;
-      }
-    }
-    const int found = bit_count(skin[0]) + bit_count(skin[1]) + bit_count(skin[2]);
-    if (found == 0) continue;
-    run.count += found;
-    // Pixel of lane j in vector k: (16k + j - 2) / 3.
-    for (int k = 0; k < 3; ++k)
-      if (skin[k] != 0) {
-        if (run.first < 0) run.first = i + (16 * k + __builtin_ctz(skin[k]) - 2) / 3;
-        break;
-      }
-    for (int k = 2; k >= 0; --k)
-      if (skin[k] != 0) {
-        run.last = i + (16 * k + 31 - __builtin_clz(skin[k]) - 2) / 3;
-        break;
-      }
-  }
-#endif
-  for (; i < n; ++i) {
-    const uint8_t *q = px + static_cast<size_t>(i) * 3;
-    if (is_skin_pixel(q[0], q[1], q[2])) add_pixel(run, i);
+  for (; i + 16 <= n; i += 16) take(i, skin_block_mask(px + static_cast<size_t>(i) * 3));
+  if (i < n) {
+    // The last few pixels through a block of their own, so nothing past the
+    // run is read; the bits of the unused lanes are dropped.
+    uint8_t tail[48] = {};
+    const int32_t left = n - i;
+    std::memcpy(tail, px + static_cast<size_t>(i) * 3, static_cast<size_t>(left) * 3);
+    take(i, skin_block_mask(tail) & ((1u << left) - 1));
   }
   return run;
 }

@@ -11,6 +11,10 @@ struct SkinRun {
   int32_t last;  // index of the last of them, -1 when there is none
 };
 
+// Bit i set when pixel i of the sixteen (blue, green, red) at `px` is skin
+// by is_skin_pixel. Reads exactly those 48 bytes.
+uint32_t skin_block_mask(const uint8_t *px);
+
 // The skin pixels among the `n` pixels (blue, green, red) starting at `px`.
 // Reads no byte outside them.
 SkinRun scan_skin_run(const uint8_t *px, int32_t n);

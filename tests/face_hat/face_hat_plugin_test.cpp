@@ -126,25 +126,27 @@ TEST(FaceHatPlugin, UnreadableInputsFailWithTheirOwnMessageOrNone) {
   }
 }
 
-// Memory that runs out in the window search (its table is a third larger
-// than the pixels) is a failure, never "no face". At every cap from none
-// to "everything fits" the call either fails in the reader, fails after the
-// "Loaded" line, or answers as uncapped; all failures are silent.
+// Memory that runs out in the window search is a failure, never "no face".
+// The search's table (a tenth of a byte per pixel) must outgrow the reader's
+// chunk of rows (256 KiB) for some cap to fall between the two, hence the
+// size of the picture. At every cap from none to "everything fits" the call
+// either fails in the reader, fails after the "Loaded" line, or answers as
+// uncapped; all failures are silent.
 TEST(FaceHatPlugin, NoMemoryForTheWindowSearchIsASilentFailure) {
   if (!address_space_limit_works()) GTEST_SKIP() << "needs an address-space cap";
   TempDir dir;
   const std::string in = dir.file("in.bmp"), out = dir.file("out.bmp");
-  write_file(in, encode_bmp(make_picture(600, 600, [](int x, int y) {
-               return x >= 200 && x < 400 && y >= 150 && y < 450 ? kSkin : kBlueGrey;
+  write_file(in, encode_bmp(make_picture(1600, 1600, [](int x, int y) {
+               return x >= 500 && x < 1000 && y >= 400 && y < 1100 ? kSkin : kBlueGrey;
              })));
   const RunResult uncapped = run_hat(in, out);
   ASSERT_EQ(uncapped.status, 999);
   ASSERT_NE(uncapped.out.find("Face at ("), std::string::npos) << uncapped.out;
   const std::vector<uint8_t> drawn = read_file(out);
 
-  const std::string loaded = "Loaded: " + in + "  (600 x 600)\n";
+  const std::string loaded = "Loaded: " + in + "  (1600 x 1600)\n";
   int search_failures = 0;
-  for (uint64_t room = 0; room <= uint64_t{4} << 20; room += 128 << 10) {
+  for (uint64_t room = 0; room <= uint64_t{13} << 20; room += 256 << 10) {
     std::filesystem::remove(out);
     const RunResult r = run_export(plugin_library("TavrinBMPFaceHat"), "BMPFaceHat", in, out,
                                    {.address_space_headroom = room});

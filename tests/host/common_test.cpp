@@ -7,6 +7,7 @@
 
 #include "bmp_builder.h"
 #include "bmp_header.h"
+#include "channel_order.h"
 #include "file_handle.h"
 #include "temp_dir.h"
 
@@ -17,6 +18,29 @@ std::vector<uint8_t> counting_bytes(size_t n) {
   std::vector<uint8_t> bytes(n);
   for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<uint8_t>(i * 7);
   return bytes;
+}
+
+// The block path handles sixteen pixels at a time; every length up to a few
+// blocks, odd offsets and the in-place form must match the byte rule.
+TEST(SwapRedBlue, MatchesThePerPixelRuleForEveryLength) {
+  const std::vector<uint8_t> source = counting_bytes(3 * 100 + 1);
+  for (size_t offset : {size_t{0}, size_t{1}})
+    for (size_t pixels = 0; pixels <= 99; ++pixels) {
+      const uint8_t *from = source.data() + offset;
+      std::vector<uint8_t> want(3 * pixels + 2, 0xAB);
+      for (size_t i = 0; i < pixels; ++i) {
+        want[3 * i] = from[3 * i + 2];
+        want[3 * i + 1] = from[3 * i + 1];
+        want[3 * i + 2] = from[3 * i];
+      }
+      std::vector<uint8_t> copied(3 * pixels + 2, 0xAB);
+      swap_red_blue(copied.data(), from, pixels);
+      EXPECT_EQ(copied, want) << pixels << " pixels";
+      std::vector<uint8_t> in_place(from, from + 3 * pixels);
+      in_place.resize(3 * pixels + 2, 0xAB);
+      swap_red_blue(in_place.data(), in_place.data(), pixels);
+      EXPECT_EQ(in_place, want) << pixels << " pixels in place";
+    }
 }
 
 TEST(SeekFromStart, FilesSeekBothWaysPipesOnlyForward) {

@@ -66,6 +66,29 @@ TEST(SkinRule, EveryColourAsWritten) {
             << r << "," << g << "," << b;
 }
 
+// The block rule works on whole numbers with shortcuts; for all 2^24
+// colours (colour c at position c mod 16 of its block) it must give the
+// rule's answer.
+TEST(SkinRule, BlocksAgreeWithTheRuleForEveryColour) {
+  std::vector<uint8_t> block(48 * 1024);
+  for (uint32_t start = 0; start < (1u << 24); start += 16 * 1024) {
+    for (uint32_t i = 0; i < 16 * 1024; ++i) {
+      const uint32_t c = start + i;
+      block[3 * i] = static_cast<uint8_t>(c);
+      block[3 * i + 1] = static_cast<uint8_t>(c >> 8);
+      block[3 * i + 2] = static_cast<uint8_t>(c >> 16);
+    }
+    for (uint32_t k = 0; k < 1024; ++k) {
+      const uint8_t *px = block.data() + 48 * k;
+      const uint32_t mask = skin_block_mask(px);
+      for (int i = 0; i < 16; ++i)
+        ASSERT_EQ((mask >> i) & 1, is_skin_pixel(px[3 * i], px[3 * i + 1], px[3 * i + 2]) ? 1u : 0u)
+            << "blue " << int{px[3 * i]} << " green " << int{px[3 * i + 1]} << " red " << int{px[3 * i + 2]};
+      ASSERT_EQ(mask >> 16, 0u);
+    }
+  }
+}
+
 TEST(SkinRule, RunsCountLikeSinglePixels) {
   // Channels drawn near the rules' thresholds, so both rules flip often.
   const uint8_t near[] = {0, 14, 15, 16, 20, 21, 30, 31, 40, 41, 56, 60, 61, 95, 96, 97, 111, 112,
