@@ -42,9 +42,9 @@ def _load_rows():
             "checkout first (cmake -S . -B build && cmake --build build) or install the "
             "package from a build" % (os.path.join(_HERE, "_plugins.py"), generated or
                                       "a checkout's build/generated/_plugins.py"))
-    spec = importlib.util.spec_from_file_location("tavrin._plugins", generated)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    source = importlib.util.spec_from_file_location("tavrin._plugins", generated)
+    module = importlib.util.module_from_spec(source)
+    source.loader.exec_module(module)
     return module.PLUGINS
 
 
