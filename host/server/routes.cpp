@@ -43,11 +43,14 @@ void answer_error(Response &res, int status, const std::string &message, json ex
   if (status == 503) res.set_header("Retry-After", std::to_string(kRetryAfterSeconds));
 }
 
-std::string megabytes(uint64_t bytes) {
+// Bytes as MB, pixels as megapixels: "50", "0.1".
+std::string millions(uint64_t n) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.4g", static_cast<double>(bytes) / 1e6);
+  std::snprintf(text, sizeof text, "%.4g", static_cast<double>(n) / 1e6);
   return text;
 }
+
+std::string over_upload_limit(uint64_t limit) { return "the upload is larger than " + millions(limit) + " MB"; }
 
 std::string join(std::span<const char *const> names) {
   std::string out;
@@ -106,7 +109,7 @@ std::string default_message(const photo::JobResult &r, const Service &s) {
   if (r.outcome == photo::Outcome::not_loadable) return "the plug-in cannot be loaded";
   switch (r.error_kind) {
   case ErrorKind::too_large:
-    return "the picture is larger than " + std::to_string(s.limits.max_pixels / 1e6) + " megapixels";
+    return "the picture has more than " + millions(s.limits.max_pixels) + " megapixels";
   case ErrorKind::plugin_failed: return "the effect failed on this picture";
   case ErrorKind::crashed: return "the effect crashed on this picture";
   case ErrorKind::timed_out: return "the effect took longer than the time allowed";
@@ -170,9 +173,10 @@ void apply(Service &s, const Request &req, Response &res, const ContentReader &r
     return refuse(reader, res, limit, 500, "cannot stage the upload");
   const Received got = receive(reader, res, limit, &file);
   const bool stored = file.close() && !got.write_failed;
-  if (got.over_limit)
-    return answer_error(res, 413, "the upload is larger than " + megabytes(limit) + " MB"),
-           res.set_header("Connection", "close");
+  if (got.over_limit) {
+    answer_error(res, 413, over_upload_limit(limit));
+    return res.set_header("Connection", "close");
+  }
   if (got.size == 0) return answer_error(res, 400, "no picture: send it as the request body");
   if (!got.complete) return answer_error(res, 400, "the upload was cut short");
   if (!stored) return answer_error(res, 500, "cannot stage the upload");
@@ -297,7 +301,7 @@ void add_routes(httplib::Server &http, Service &s) {
   http.set_expect_100_continue_handler([&s](const Request &req, Response &res) {
     if (req.path.rfind("/api/apply/", 0) != 0) return 100;
     if (req.get_header_value<uint64_t>("Content-Length") > s.max_upload_bytes) {
-      answer_error(res, 413, "the upload is larger than " + megabytes(s.max_upload_bytes) + " MB");
+      answer_error(res, 413, over_upload_limit(s.max_upload_bytes));
     } else if (s.stopping || s.admission.active() >= s.admission.capacity()) {
       answer_error(res, 503, s.stopping ? "the server is stopping" : "busy: every place in the queue is taken");
     } else {
