@@ -28,32 +28,12 @@ template <typename List> bool contains(const List &list, std::string_view format
   return std::any_of(list.begin(), list.end(), [&](const char *f) { return format == f; });
 }
 
-bool starts(std::string_view head, std::string_view prefix, size_t at = 0) {
-  return head.size() >= at + prefix.size() && head.substr(at, prefix.size()) == prefix;
-}
-
 } // namespace
 
 std::span<const char *const> readable_formats() { return kReads; }
 std::span<const char *const> writable_formats() { return kWrites; }
 bool reads(std::string_view format) { return contains(kReads, format); }
 bool writes(std::string_view format) { return contains(kWrites, format); }
-
-std::string_view sniff_format(std::string_view head) {
-  using namespace std::string_view_literals;
-  if (starts(head, "BM")) return "bmp";
-  if (starts(head, "\x89PNG\r\n\x1a\n"sv)) return "png";
-  if (starts(head, "\xff\xd8\xff"sv)) return "jpg";
-  if (starts(head, "RIFF") && starts(head, "WEBP", 8)) return "webp";
-  if (starts(head, "II*\0"sv) || starts(head, "MM\0*"sv)) return "tif";
-  if (starts(head, "ftyp", 4) && head.size() >= 12) {
-    const std::string_view brand = head.substr(8, 4);
-    if (brand == "avif" || brand == "avis") return "avif";
-    for (std::string_view heic : {"heic", "heix", "hevc", "hevx", "heim", "heis", "mif1", "msf1"})
-      if (brand == heic) return "heic";
-  }
-  return {};
-}
 
 std::string_view format_from_name(std::string_view name) {
   if (name.size() > 8) return {};

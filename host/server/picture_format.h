@@ -1,6 +1,6 @@
 // Picture formats as the server names them: what this build's photo path
-// reads and writes, the format of an upload told from its first bytes (to
-// answer in the same format by default), and the content types.
+// reads and writes, names in ?format=, and the content types. (An upload's
+// own format is told by photo::picture_type.)
 #pragma once
 
 #include <cstddef>
@@ -16,12 +16,8 @@ std::span<const char *const> writable_formats();
 bool reads(std::string_view format);
 bool writes(std::string_view format);
 
-// Bytes enough to tell a format by its signature.
-inline constexpr size_t kSniffBytes = 32;
-
-// The format whose signature starts `head`, or "" for none we know. Only the
-// signature: whether the rest is a picture is the photo path's call.
-std::string_view sniff_format(std::string_view head);
+// Bytes enough for photo::picture_type to tell a format by its signature.
+inline constexpr size_t kSniffBytes = 16;
 
 // "JPEG" -> "jpg", "tiff" -> "tif"; "" for a name we do not know.
 std::string_view format_from_name(std::string_view name);

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <fcntl.h>
 #include <memory>
+#include <regex>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include "photo/sniff.h"
 #include "plugins/registry.h"
 #include "server/picture_format.h"
 #include "server/web_assets.h"
@@ -96,24 +98,26 @@ void refuse(const ContentReader &reader, Response &res, uint64_t limit, int stat
   if (!r.complete) res.set_header("Connection", "close");
 }
 
-// Plug-in lines and errors name files in the request's folder; the client
-// knows them as "upload" and "result.EXT".
+// Plug-in lines and errors name files in the request's folder (the pool's
+// own staging folder inside it included); the client knows them as
+// "upload" and "result.EXT".
 std::string scrub(std::string text, const std::string &folder) {
   const std::string prefix = folder + "/";
   for (size_t at; (at = text.find(prefix)) != std::string::npos;) text.erase(at, prefix.size());
-  return text;
+  static const std::regex staging(R"(\.tavrin-[0-9]+-[0-9]+/)");
+  return std::regex_replace(text, staging, "");
 }
 
 std::string default_message(const photo::JobResult &r, const Service &s) {
   using photo::ErrorKind;
   if (r.outcome == photo::Outcome::not_loadable) return "the plug-in cannot be loaded";
+  if (r.cancelled) return "the server is stopping";
   switch (r.error_kind) {
   case ErrorKind::too_large:
     return "the picture has more than " + millions(s.limits.max_pixels) + " megapixels";
   case ErrorKind::plugin_failed: return "the effect failed on this picture";
   case ErrorKind::crashed: return "the effect crashed on this picture";
   case ErrorKind::timed_out: return "the effect took longer than the time allowed";
-  case ErrorKind::cancelled: return "the server is stopping";
   case ErrorKind::io_failed: return "the result could not be stored";
   case ErrorKind::none:
   case ErrorKind::not_a_picture: break;
@@ -180,8 +184,9 @@ void apply(Service &s, const Request &req, Response &res, const ContentReader &r
   if (got.size == 0) return answer_error(res, 400, "no picture: send it as the request body");
   if (!got.complete) return answer_error(res, 400, "the upload was cut short");
   if (!stored) return answer_error(res, 500, "cannot stage the upload");
-  const std::string_view in_format = sniff_format(got.head);
-  if (in_format.empty()) return answer_error(res, 400, "not a picture");
+  const char *sniffed = photo::picture_type(reinterpret_cast<const uint8_t *>(got.head.data()), got.head.size());
+  if (sniffed == nullptr) return answer_error(res, 400, "not a picture");
+  const std::string_view in_format = sniffed;
   if (!reads(in_format))
     return answer_error(res, 400, std::string(in_format) + " is not read here; send one of: " +
                                       join(readable_formats()));
@@ -241,13 +246,13 @@ int http_status(const photo::JobResult &r) {
   using photo::ErrorKind;
   if (r.outcome == photo::Outcome::written) return 200;
   if (r.outcome == photo::Outcome::not_loadable) return 500;
+  if (r.cancelled) return 503;
   switch (r.error_kind) {
   case ErrorKind::too_large: return 413;
   case ErrorKind::plugin_failed: return 422;
   case ErrorKind::crashed:
   case ErrorKind::timed_out:
   case ErrorKind::io_failed: return 500;
-  case ErrorKind::cancelled: return 503;
   // The stand-in photo path says nothing: its plug-in, the only reader, refused the input.
   case ErrorKind::none:
   case ErrorKind::not_a_picture: break;

@@ -12,6 +12,7 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include "bmp_builder.h"
 #include "demo/portrait.h"
 #include "plugins/registry.h"
 #include "server_process.h"
@@ -257,6 +258,41 @@ TEST(ApiLimits, PictureOverTheMegapixelLimitIs413) {
   int status = 0;
   EXPECT_EQ(get_json(server.port(), "/healthz", &status).value("status", ""), "ok");
   EXPECT_EQ(status, 200);
+}
+
+TEST(ApiWorkers, ACallThatCrashesOrHangsFailsItsRequestOnly) {
+  ServerProcess server({"--plugin-dir", TAVRIN_MISBEHAVING_DIR, "--timeout", "2", "--jobs", "1"});
+  ASSERT_TRUE(server.ok()) << server.output();
+  // The stand-in sunglasses: a red first pixel crashes it, a green one hangs it.
+  const auto picture = [](test::Rgb colour) {
+    const std::vector<uint8_t> bmp = test::encode_bmp(test::make_picture(16, 16, colour));
+    return std::string(bmp.begin(), bmp.end());
+  };
+  httplib::Client client("127.0.0.1", server.port());
+  client.set_read_timeout(60, 0);
+  struct Case {
+    const char *what;
+    test::Rgb colour;
+    const char *says;
+  };
+  for (const Case &c : {Case{"crash", {255, 0, 0}, "crashed"}, Case{"hang", {0, 255, 0}, "timed out"}}) {
+    auto r = post(client, "/api/apply/sunglasses", picture(c.colour));
+    ASSERT_TRUE(r) << c.what;
+    EXPECT_EQ(r->status, 500) << c.what << ": " << r->body;
+    EXPECT_NE(error_of(r).find(c.says), std::string::npos) << c.what << ": " << error_of(r);
+    EXPECT_EQ(error_of(r).find(server.tmpdir()), std::string::npos) << "names the staging folder: " << error_of(r);
+    const std::string grey = picture({128, 128, 128});
+    auto after = post(client, "/api/apply/sunglasses", grey);
+    ASSERT_TRUE(after) << c.what;
+    EXPECT_EQ(after->status, 200) << c.what << ": " << after->body;
+    EXPECT_EQ(after->get_header_value("X-Tavrin-Face"), "none");
+  }
+  // A plug-in missing from --plugin-dir is the server's fault, not the picture's.
+  auto r = post(client, "/api/apply/hat", picture({128, 128, 128}));
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 500) << r->body;
+  EXPECT_EQ(server.stop(), 0) << server.output();
+  EXPECT_EQ(server.leftovers(), "");
 }
 
 TEST(ApiQueue, FullQueueAnswers503WithRetryAfterAndRecovers) {

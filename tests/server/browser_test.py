@@ -24,6 +24,8 @@ from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import WebDriverWait
 
 EFFECTS = ["sunglasses", "mustache", "hat", "beard"]
+# The line each plug-in prints when it finds the face.
+FACE_LINES = {"sunglasses": "Left eye:", "mustache": "Skin blob top", "hat": "Face at (", "beard": "Face region:"}
 WAIT = 60  # seconds for any one thing the page does
 
 # Reads a shown picture back as base64, from its blob: URL.
@@ -117,6 +119,9 @@ def check_shown(driver, figure, effect, expected):
     check(not shown.startswith("ERROR"), effect + ": cannot read the shown picture: " + shown)
     check(base64.b64decode(shown) == expected, effect + ": the shown picture differs from the API's answer")
     check("face found" in figure.text, effect + ": no 'face found' under the result: " + figure.text)
+    lines = figure.find_element(By.CSS_SELECTOR, ".lines pre").get_attribute("textContent")
+    check(FACE_LINES[effect] in lines and "/tmp" not in lines and "tavrin-" not in lines,
+          effect + ": the plug-in's lines are not shown as said: " + lines)
     link = figure.find_element(By.CSS_SELECTOR, "a.download")
     check(link.get_attribute("href").startswith("blob:") and
           link.get_attribute("download") == "portrait-%s.bmp" % effect,
