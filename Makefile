@@ -49,7 +49,7 @@ build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 configure:
-	scripts/ensure-deps.sh
+	scripts/ensure-deps.sh browser
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
 
 clean:

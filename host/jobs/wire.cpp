@@ -46,6 +46,7 @@ std::vector<uint8_t> frame_result(const photo::JobResult &r) {
                 {"plugin_stdout", r.plugin_stdout},
                 {"plugin_stderr", r.plugin_stderr},
                 {"error", r.error},
+                {"error_kind", static_cast<int>(r.error_kind)},
                 {"decode_ms", r.decode_ms},
                 {"plugin_ms", r.plugin_ms},
                 {"encode_ms", r.encode_ms},
@@ -85,6 +86,9 @@ std::optional<photo::JobResult> parse_result(const uint8_t *data, size_t size) {
     r.plugin_stdout = m->at("plugin_stdout").get<std::string>();
     r.plugin_stderr = m->at("plugin_stderr").get<std::string>();
     r.error = m->at("error").get<std::string>();
+    const int kind = m->at("error_kind").get<int>();
+    if (kind < 0 || kind > static_cast<int>(photo::ErrorKind::io_failed)) return std::nullopt;
+    r.error_kind = static_cast<photo::ErrorKind>(kind);
     r.decode_ms = m->at("decode_ms").get<double>();
     r.plugin_ms = m->at("plugin_ms").get<double>();
     r.encode_ms = m->at("encode_ms").get<double>();

@@ -251,6 +251,7 @@ photo::JobResult WorkerProcess::run(const photo::Job &job, double timeout_second
       parsed.reset();
       kill_and_reap();
       result.error = job.input + ": the worker process sent a reply it cannot have meant";
+      result.error_kind = photo::ErrorKind::crashed;
     }
   } else if (end == End::closed) {
     // It closed the socket: it has ended, or is about to; or the plug-in
@@ -264,9 +265,11 @@ photo::JobResult WorkerProcess::run(const photo::Job &job, double timeout_second
       kill_and_reap();
       result.error = job.input + ": the " + job.effect + " plug-in closed the worker's connection";
     }
+    result.error_kind = photo::ErrorKind::crashed;
   } else if (end == End::timeout) {
     kill_and_reap();
     result.error = job.input + ": timed out after " + seconds_text(timeout_seconds) + " s";
+    result.error_kind = photo::ErrorKind::timed_out;
   } else {
     kill_and_reap();
     result.cancelled = true;

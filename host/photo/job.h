@@ -34,6 +34,19 @@ enum class Outcome {
   not_loadable, // the plug-in library could not be loaded (a set-up fault, exit 2)
 };
 
+// Why a job failed, for front ends that answer differently per cause (the
+// server's 400 / 413 / 422 / 500). `none` when it did not fail or nobody
+// said; a cancelled job says so in `cancelled`.
+enum class ErrorKind {
+  none,
+  not_a_picture, // the input is not a picture the photo path reads
+  too_large,     // over Limits (megapixels), refused from the header
+  plugin_failed, // the plug-in returned 1
+  crashed,       // the worker died during the call
+  timed_out,     // the worker was killed after the timeout
+  io_failed,     // a file could not be read or written (full disk, permissions)
+};
+
 struct JobResult {
   Outcome outcome = Outcome::failed;
   bool face_found = false;
@@ -41,6 +54,7 @@ struct JobResult {
   std::string plugin_stdout;  // the plug-in's own console lines, when captured
   std::string plugin_stderr;
   std::string error;          // one line naming the file: "photo.jpg: not a picture"
+  ErrorKind error_kind = ErrorKind::none;
   bool cancelled = false;     // stopped by Pool::cancel(), not by its own fault
   double decode_ms = 0, plugin_ms = 0, encode_ms = 0, total_ms = 0;
 };

@@ -1,5 +1,7 @@
 #include "plugins/registry.h"
 
+#include <algorithm>
+
 #if defined(_WIN32)
 #include <windows.h>
 
@@ -22,7 +24,10 @@ bool reports_face(const PluginInfo &plugin, std::string_view console) {
   while (start < console.size()) {
     size_t end = console.find('\n', start);
     if (end == std::string_view::npos) end = console.size();
-    if (console.substr(start, end - start).starts_with(face)) return true;
+    // The mustache and beard plug-ins indent their detection lines.
+    std::string_view line = console.substr(start, end - start);
+    line.remove_prefix(std::min(line.find_first_not_of(" \t"), line.size()));
+    if (line.starts_with(face)) return true;
     start = end + 1;
   }
   return false;

@@ -48,6 +48,14 @@ TEST(Plugins, EveryCommandNamesItsLibraryAndExport) {
   EXPECT_EQ(find_plugin("demo"), nullptr);
 }
 
+TEST(Plugins, FaceLineIsFoundIndentedAsThePluginsPrintIt) {
+  EXPECT_TRUE(reports_face(*find_plugin("beard"), "  Image: 480 x 600 pixels\n  Face region: x=126  y=175\n"));
+  EXPECT_TRUE(reports_face(*find_plugin("mustache"), "Detecting face ...\n  Skin blob top  : y=175\n"));
+  EXPECT_TRUE(reports_face(*find_plugin("hat"), "Loaded: a.bmp  (8 x 8)\nFace at (1,2)  size 3x4"));
+  EXPECT_FALSE(reports_face(*find_plugin("hat"), "Loaded: Face at (.bmp  (8 x 8)\nNo face found\n"));
+  EXPECT_FALSE(reports_face(*find_plugin("beard"), ""));
+}
+
 TEST(Plugins, MissingLibraryIsReportedNotFatal) {
   LoadedPlugin plugin;
   std::string error;

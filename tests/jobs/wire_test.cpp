@@ -39,6 +39,7 @@ TEST(Wire, JobAndResultSurviveBytesThatAreNotUtf8) {
   r.plugin_status = 999;
   r.plugin_stdout = std::string("a\0b\xFE\n", 5);
   r.error = "x: \xC3";
+  r.error_kind = photo::ErrorKind::io_failed;
   r.total_ms = 12.5;
   const std::vector<uint8_t> reply = jobs::frame_result(r);
   const std::optional<photo::JobResult> got = jobs::parse_result(reply.data() + 4, reply.size() - 4);
@@ -46,6 +47,7 @@ TEST(Wire, JobAndResultSurviveBytesThatAreNotUtf8) {
   EXPECT_EQ(got->outcome, photo::Outcome::not_loadable);
   EXPECT_EQ(got->plugin_stdout, r.plugin_stdout);
   EXPECT_EQ(got->error, r.error);
+  EXPECT_EQ(got->error_kind, r.error_kind);
   EXPECT_EQ(got->plugin_status, 999);
   EXPECT_DOUBLE_EQ(got->total_ms, 12.5);
 }
