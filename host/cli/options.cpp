@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "photo/formats.h"
 #include "plugins/registry.h"
 
 namespace tavrin::cli {
@@ -28,7 +29,12 @@ constexpr const char *kExitText =
 
 void add_encode(CLI::App &app, photo::EncodeOptions &encode, photo::Limits &limits) {
   app.add_option("--format", encode.format, "output format: jpg, png, webp, heic, avif, tif or bmp")
-      ->type_name("EXT");
+      ->type_name("EXT")
+      ->check(CLI::Validator(
+          [](std::string &ext) {
+            return photo::format_for(ext).empty() ? "this build does not write " + ext + " pictures" : std::string();
+          },
+          "EXT"));
   app.add_option("--quality", encode.quality, "quality of lossy outputs (default 90)")
       ->check(CLI::Range(1, 100))
       ->type_name("1-100");

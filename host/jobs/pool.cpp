@@ -12,6 +12,7 @@
 #include "jobs/output_staging.h"
 #include "jobs/unique_fd.h"
 #include "jobs/worker_process.h"
+#include "photo/private_names.h"
 
 namespace tavrin::jobs {
 
@@ -49,6 +50,9 @@ photo::JobResult run_staged(WorkerProcess &worker, const photo::Job &job, const 
   photo::Job inner = job;
   inner.output = staged.path();
   photo::JobResult r = worker.run(inner, options.timeout_seconds, cancel_fd);
+  // The plug-in named its private pictures; the user knows their own names.
+  r.plugin_stdout = photo::with_user_names(std::move(r.plugin_stdout), job.input, job.output);
+  r.plugin_stderr = photo::with_user_names(std::move(r.plugin_stderr), job.input, job.output);
   if (r.outcome == photo::Outcome::written && !staged.commit(why)) {
     r.outcome = photo::Outcome::failed;
     r.face_found = false;

@@ -1,0 +1,181 @@
+#include "photo/codec.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <mutex>
+#include <vector>
+
+#include <vips/vips8>
+
+namespace tavrin::photo {
+
+using vips::VImage;
+using vips::VError;
+
+struct DecodedPhoto::Parts {
+  VImage rgb;   // 3-band uchar in memory
+  VImage alpha; // 1-band uchar in memory, or empty
+  bool has_alpha = false;
+  std::vector<std::pair<std::string, std::vector<uint8_t>>> blobs; // ICC, EXIF, XMP, IPTC
+  double xres = 0, yres = 0;
+};
+
+DecodedPhoto::DecodedPhoto() = default;
+DecodedPhoto::~DecodedPhoto() = default;
+DecodedPhoto::DecodedPhoto(DecodedPhoto &&) noexcept = default;
+DecodedPhoto &DecodedPhoto::operator=(DecodedPhoto &&) noexcept = default;
+int32_t DecodedPhoto::width() const { return parts ? parts->rgb.width() : 0; }
+int32_t DecodedPhoto::height() const { return parts ? parts->rgb.height() : 0; }
+const uint8_t *DecodedPhoto::rgb() const {
+  return parts ? static_cast<const uint8_t *>(parts->rgb.data()) : nullptr;
+}
+
+namespace {
+
+// libvips' messages, one line, without the trailing newline.
+std::string vips_message(const char *fallback) {
+  std::string text = vips_error_buffer();
+  vips_error_clear();
+  std::replace(text.begin(), text.end(), '\n', ' ');
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text.empty() ? fallback : text;
+}
+
+// Colour spaces whose ICC profile still describes the pixels after the
+// conversion to 8-bit sRGB.
+bool rgb_like(VipsInterpretation i) {
+  return i == VIPS_INTERPRETATION_sRGB || i == VIPS_INTERPRETATION_RGB16 || i == VIPS_INTERPRETATION_RGB;
+}
+
+const char *const kKeptBlobs[] = {"exif-data", "xmp-data", "iptc-data"};
+
+} // namespace
+
+bool codec_ready(std::string &why) {
+  static std::once_flag once;
+  static bool ready = false;
+  static std::string reason;
+  std::call_once(once, [] {
+    if (VIPS_INIT("tavrin") != 0) {
+      reason = "cannot start the picture library: " + vips_message("unknown error");
+      return;
+    }
+    vips_block_untrusted_set(TRUE);
+    vips_operation_block_set("VipsForeignLoad", TRUE);
+    for (const char *allowed : {"VipsForeignLoadJpeg", "VipsForeignLoadPng", "VipsForeignLoadWebp",
+                                "VipsForeignLoadTiff", "VipsForeignLoadHeif"})
+      vips_operation_block_set(allowed, FALSE);
+    vips_cache_set_max(0);
+    ready = true;
+  });
+  if (!ready) why = reason;
+  return ready;
+}
+
+bool decode(int fd, const Limits &limits, DecodedPhoto &out, ErrorKind &kind, std::string &why) {
+  kind = ErrorKind::not_a_picture;
+  if (!codec_ready(why)) return false;
+  try {
+    vips::VSource source = vips::VSource::new_from_descriptor(fd);
+    VImage image = VImage::new_from_source(
+        source, "", VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL)->set("fail_on", VIPS_FAIL_ON_ERROR));
+    const uint64_t pixels = static_cast<uint64_t>(image.width()) * static_cast<uint64_t>(image.height());
+    if (pixels > limits.max_pixels) {
+      kind = ErrorKind::too_large;
+      char text[160];
+      std::snprintf(text, sizeof text, "%d x %d is %.1f megapixels, more than the %.1f allowed (--max-megapixels)",
+                    image.width(), image.height(), static_cast<double>(pixels) / 1e6,
+                    static_cast<double>(limits.max_pixels) / 1e6);
+      why = text;
+      return false;
+    }
+    auto parts = std::make_unique<DecodedPhoto::Parts>();
+    const VipsInterpretation from = image.interpretation();
+    const bool keep_icc = rgb_like(from) && image.bands() >= 3;
+
+    if (image.bands() > 4 && from != VIPS_INTERPRETATION_CMYK) image = image.extract_band(0, VImage::option()->set("n", 3));
+    if (from != VIPS_INTERPRETATION_sRGB || image.format() != VIPS_FORMAT_UCHAR)
+      image = image.colourspace(VIPS_INTERPRETATION_sRGB);
+    if (image.format() != VIPS_FORMAT_UCHAR) image = image.cast(VIPS_FORMAT_UCHAR);
+
+    // Decoded once, here; rotating and splitting off the alpha read memory.
+    image = image.copy_memory();
+    if (image.get_typeof(VIPS_META_ORIENTATION) != 0) image = image.autorot().copy_memory();
+
+    for (const char *name : kKeptBlobs)
+      if (image.get_typeof(name) != 0) {
+        size_t length = 0;
+        const auto *data = static_cast<const uint8_t *>(image.get_blob(name, &length));
+        parts->blobs.emplace_back(name, std::vector<uint8_t>(data, data + length));
+      }
+    if (keep_icc && image.get_typeof(VIPS_META_ICC_NAME) != 0) {
+      size_t length = 0;
+      const auto *data = static_cast<const uint8_t *>(image.get_blob(VIPS_META_ICC_NAME, &length));
+      parts->blobs.emplace_back(VIPS_META_ICC_NAME, std::vector<uint8_t>(data, data + length));
+    }
+    parts->xres = image.xres();
+    parts->yres = image.yres();
+
+    if (image.bands() == 4) {
+      parts->has_alpha = true;
+      parts->alpha = image.extract_band(3).copy_memory();
+      parts->rgb = image.flatten(VImage::option()->set("background", std::vector<double>{255, 255, 255}))
+                       .cast(VIPS_FORMAT_UCHAR)
+                       .copy_memory();
+    } else {
+      parts->rgb = image.bands() == 3 ? image : image.extract_band(0, VImage::option()->set("n", 3));
+    }
+    if (parts->rgb.bands() != 3 || parts->rgb.format() != VIPS_FORMAT_UCHAR) {
+      why = "a picture with a colour layout this program does not read";
+      return false;
+    }
+    out.parts = std::move(parts);
+    return true;
+  } catch (const VError &) {
+    why = vips_message("not a picture this program reads");
+    return false;
+  }
+}
+
+bool encode(const RgbPixels &pixels, const DecodedPhoto *source, const std::string &format,
+            const EncodeOptions &options, int fd, std::string &why) {
+  if (!codec_ready(why)) return false;
+  try {
+    VImage image = VImage::new_from_memory(pixels.data.get(), pixels.size(), pixels.width, pixels.height, 3,
+                                           VIPS_FORMAT_UCHAR);
+    const DecodedPhoto::Parts *kept = source != nullptr ? source->parts.get() : nullptr;
+    auto *copy = VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB);
+    if (kept != nullptr && kept->xres > 0) copy->set("xres", kept->xres)->set("yres", kept->yres);
+    image = image.copy(copy);
+    if (kept != nullptr && kept->has_alpha && format_has_alpha(format) && kept->alpha.width() == pixels.width &&
+        kept->alpha.height() == pixels.height)
+      image = image.bandjoin(kept->alpha);
+    if (kept != nullptr && !options.strip) {
+      for (const auto &[name, data] : kept->blobs)
+        vips_image_set_blob_copy(image.get_image(), name.c_str(), data.data(), data.size());
+      image.set(VIPS_META_ORIENTATION, 1);
+    }
+    char suffix[96];
+    const char *strip = options.strip ? ",strip" : "";
+    if (format == "jpg")
+      std::snprintf(suffix, sizeof suffix, ".jpg[Q=%d,subsample_mode=on%s]", options.quality, strip);
+    else if (format == "webp" || format == "heic")
+      std::snprintf(suffix, sizeof suffix, ".%s[Q=%d%s]", format.c_str(), options.quality, strip);
+    else if (format == "avif")
+      std::snprintf(suffix, sizeof suffix, ".heif[Q=%d,compression=av1%s]", options.quality, strip);
+    else if (format == "png" || format == "tif")
+      std::snprintf(suffix, sizeof suffix, ".%s[strip=%s]", format.c_str(), options.strip ? "true" : "false");
+    else {
+      why = "cannot write " + format + " pictures";
+      return false;
+    }
+    vips::VTarget target = vips::VTarget::new_to_descriptor(fd);
+    image.write_to_target(suffix, target);
+    return true;
+  } catch (const VError &) {
+    why = "cannot write the output: " + vips_message("unknown error");
+    return false;
+  }
+}
+
+} // namespace tavrin::photo

@@ -1,0 +1,49 @@
+// The pictures people have, in and out, through libvips: decoded upright
+// into 8-bit sRGB for a plug-in, encoded with what the input carried.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "photo/formats.h"
+#include "photo/job.h"
+#include "photo/private_bmp.h"
+
+namespace tavrin::photo {
+
+// Starts libvips once for the process: untrusted loaders blocked, only the
+// loaders of the formats named in --help allowed, no operation cache (a file
+// may change between two jobs of one worker). False, with the reason, when
+// it cannot start.
+bool codec_ready(std::string &why);
+
+// A decoded input: upright, flattened on white, plus what the output should
+// get back (the alpha channel, the metadata).
+class DecodedPhoto {
+public:
+  DecodedPhoto();
+  ~DecodedPhoto();
+  DecodedPhoto(DecodedPhoto &&) noexcept;
+  DecodedPhoto &operator=(DecodedPhoto &&) noexcept;
+
+  int32_t width() const;
+  int32_t height() const;
+  const uint8_t *rgb() const; // rows top first, no padding
+
+  struct Parts;
+  std::unique_ptr<Parts> parts;
+};
+
+// Decodes the picture in `fd` (by its content, whatever its name). Refuses
+// a picture of more than `limits.max_pixels` from its header, before any
+// pixel is decoded. On failure fills `kind` and a one-line `why`.
+bool decode(int fd, const Limits &limits, DecodedPhoto &out, ErrorKind &kind, std::string &why);
+
+// Encodes `pixels` as `format` into `fd`. With a `source`, the output gets
+// its alpha channel back (where `format` has one) and, unless `strip`, its
+// ICC profile, EXIF and XMP, with the orientation set to 1.
+bool encode(const RgbPixels &pixels, const DecodedPhoto *source, const std::string &format,
+            const EncodeOptions &options, int fd, std::string &why);
+
+} // namespace tavrin::photo
