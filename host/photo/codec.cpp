@@ -66,19 +66,25 @@ bool codec_ready(std::string &why) {
                                 "VipsForeignLoadTiff", "VipsForeignLoadHeif"})
       vips_operation_block_set(allowed, FALSE);
     vips_cache_set_max(0);
+    // What went wrong reaches the user as one line through the result; the
+    // library's own warnings would add half-sentences around it.
+    g_log_set_handler("VIPS", static_cast<GLogLevelFlags>(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE | G_LOG_LEVEL_INFO),
+                      [](const gchar *, GLogLevelFlags, const gchar *, gpointer) {}, nullptr);
     ready = true;
   });
   if (!ready) why = reason;
   return ready;
 }
 
-bool decode(int fd, const Limits &limits, DecodedPhoto &out, ErrorKind &kind, std::string &why) {
+bool decode(int fd, const Limits &limits, bool strict, DecodedPhoto &out, ErrorKind &kind, std::string &why) {
   kind = ErrorKind::not_a_picture;
   if (!codec_ready(why)) return false;
   try {
     vips::VSource source = vips::VSource::new_from_descriptor(fd);
+    // libjpeg reports damaged data only as warnings; a damaged JPEG is refused.
+    const VipsFailOn fail_on = strict ? VIPS_FAIL_ON_WARNING : VIPS_FAIL_ON_ERROR;
     VImage image = VImage::new_from_source(
-        source, "", VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL)->set("fail_on", VIPS_FAIL_ON_ERROR));
+        source, "", VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL)->set("fail_on", fail_on));
     const uint64_t pixels = static_cast<uint64_t>(image.width()) * static_cast<uint64_t>(image.height());
     if (pixels > limits.max_pixels) {
       kind = ErrorKind::too_large;

@@ -37,8 +37,9 @@ public:
 
 // Decodes the picture in `fd` (by its content, whatever its name). Refuses
 // a picture of more than `limits.max_pixels` from its header, before any
-// pixel is decoded. On failure fills `kind` and a one-line `why`.
-bool decode(int fd, const Limits &limits, DecodedPhoto &out, ErrorKind &kind, std::string &why);
+// pixel is decoded. `strict` refuses what the decoder only warns about
+// (damaged JPEG data). On failure fills `kind` and a one-line `why`.
+bool decode(int fd, const Limits &limits, bool strict, DecodedPhoto &out, ErrorKind &kind, std::string &why);
 
 // Encodes `pixels` as `format` into `fd`. With a `source`, the output gets
 // its alpha channel back (where `format` has one) and, unless `strip`, its

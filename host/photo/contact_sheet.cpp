@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include <vips/vips8>
@@ -49,7 +50,7 @@ bool load_panel(const SheetPanel &panel, const Limits &limits, VImage &out, std:
   } else {
     DecodedPhoto decoded;
     ErrorKind kind = ErrorKind::none;
-    if (!decode(fd.get(), limits, decoded, kind, why)) {
+    if (!decode(fd.get(), limits, type != nullptr && std::strcmp(type, "jpg") == 0, decoded, kind, why)) {
       why = panel.path + ": " + why;
       return false;
     }
@@ -118,7 +119,9 @@ bool write_contact_sheet(const std::vector<SheetPanel> &panels, const std::strin
     if (!ok) why = output + ": " + why;
     return ok;
   } catch (const vips::VError &e) {
-    why = output + ": cannot make the sheet: " + e.what();
+    std::string what = e.what();
+    std::replace(what.begin(), what.end(), '\n', ' ');
+    why = output + ": cannot make the sheet: " + what;
     vips_error_clear();
     return false;
   }

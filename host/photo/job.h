@@ -56,7 +56,9 @@ struct JobResult {
   std::string error;          // one line naming the file: "photo.jpg: not a picture"
   ErrorKind error_kind = ErrorKind::none;
   bool cancelled = false;     // stopped by Pool::cancel(), not by its own fault
-  double decode_ms = 0, plugin_ms = 0, encode_ms = 0, total_ms = 0;
+  // decode and encode include the private BMPs; staging_ms is their share
+  // (writing the plug-in's input, reading its output back).
+  double decode_ms = 0, plugin_ms = 0, encode_ms = 0, staging_ms = 0, total_ms = 0;
 };
 
 } // namespace tavrin::photo

@@ -188,10 +188,12 @@ JobResult run_job(const Job &job, const RunOptions &options) {
       return fail(ErrorKind::too_large, job.input, "more megapixels than allowed (--max-megapixels)");
   } else {
     ErrorKind kind = ErrorKind::none;
-    if (!decode(input.get(), job.limits, decoded, kind, why)) return fail(kind, job.input, why);
+    if (!decode(input.get(), job.limits, std::strcmp(type, "jpg") == 0, decoded, kind, why)) return fail(kind, job.input, why);
+    const Clock::time_point staging = Clock::now();
     if (!picture_in.open("tavrin-in.bmp", why) ||
         !write_bmp24(picture_in.fd(), decoded.rgb(), decoded.width(), decoded.height(), why))
       return fail(ErrorKind::io_failed, job.input, why);
+    result.staging_ms += ms_since(staging);
   }
   result.decode_ms = ms_since(start);
 
@@ -243,7 +245,9 @@ JobResult run_job(const Job &job, const RunOptions &options) {
       return fail(ErrorKind::io_failed, job.output, why);
   } else {
     RgbPixels pixels;
+    const Clock::time_point staging = Clock::now();
     if (!read_bmp24(picture_out.fd(), pixels, why)) return fail(ErrorKind::plugin_failed, job.output, why);
+    result.staging_ms += ms_since(staging);
     if (!encode(pixels, bmp_in ? nullptr : &decoded, format, job.encode, staged.fd(), why))
       return fail(ErrorKind::io_failed, job.output, why);
   }
