@@ -1,7 +1,6 @@
 #include "batch_bench.h"
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,10 +15,10 @@
 #include <vector>
 
 #include "face_picture.h"
+#include "measure.h"
 #include "photo/pipeline.h"
 #include "plugins/registry.h"
 
-extern char **environ;
 
 namespace tavrin::bench {
 
@@ -68,27 +67,6 @@ bool parse(int argc, char **argv, Options &o) {
   }
   return o.files >= 1 && o.files <= 1000 && o.megapixels > 0 && o.megapixels <= 100 && o.runs >= 1 &&
          find_plugin(o.effect) != nullptr;
-}
-
-// Runs `argv` with its output thrown away; wall seconds, or -1 when it
-// did not exit with 0.
-double timed_run(std::vector<std::string> args) {
-  std::vector<char *> argv;
-  for (std::string &a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  const auto start = Clock::now();
-  pid_t pid = -1;
-  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return -1;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  const double s = std::chrono::duration<double>(Clock::now() - start).count();
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? s : -1;
 }
 
 // The files in this process through the photo path, one after another,
@@ -164,7 +142,7 @@ int run_batch_bench(int argc, char **argv) {
     std::string input = bmp;
     if (o.format != "bmp") {
       input = in_dir + "/" + stem + "." + o.format;
-      if (timed_run({"/usr/bin/vips", "copy", bmp, input}) < 0) {
+      if (run_quietly({"/usr/bin/vips", "copy", bmp, input}) < 0) {
         std::fprintf(stderr, "tavrin_bench: `vips copy %s %s` failed\n", bmp.c_str(), input.c_str());
         return 1;
       }
@@ -182,7 +160,7 @@ int run_batch_bench(int argc, char **argv) {
     return best(o.runs, [&] {
       const std::string out = dir + "/batch-j" + std::to_string(jobs);
       fs::remove_all(out);
-      return timed_run({program, o.effect, "--out-dir", out, "-q", "-j", std::to_string(jobs), in_dir});
+      return run_quietly({program, o.effect, "--out-dir", out, "-q", "-j", std::to_string(jobs), in_dir});
     });
   };
   const double j1 = batch(1), j2 = batch(2);

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "batch_bench.h"
+#include "photo_bench.h"
 #include "face_picture.h"
 #include "file_copy.h"
 #include "host_run.h"
@@ -66,7 +67,8 @@ void print_usage(std::FILE *to) {
                "                     the sunglasses against the plain search at 1 MP\n"
                "                     (1152x864 and 1024x1024)\n"
                "\n"
-               "tavrin_bench --batch [...] times the batch mode instead (--batch --help).\n");
+               "tavrin_bench --batch [...] times the batch mode instead (--batch --help).\n"
+               "tavrin_bench --photo [...] times the photo path on a JPEG (--photo --help).\n");
 }
 
 std::vector<std::string> split(const std::string &text) {
@@ -232,6 +234,7 @@ void run_plain(const Options &o, double mp, const std::string &input, const std:
 
 int main(int argc, char **argv) {
   if (argc > 1 && std::string(argv[1]) == "--batch") return tavrin::bench::run_batch_bench(argc - 2, argv + 2);
+  if (argc > 1 && std::string(argv[1]) == "--photo") return tavrin::bench::run_photo_bench(argc - 2, argv + 2);
   Options o;
   if (!parse_options(argc, argv, o)) {
     print_usage(stderr);

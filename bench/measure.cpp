@@ -7,9 +7,15 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <spawn.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <vector>
+
 #include "file_handle.h"
+
+extern char **environ;
 
 namespace tavrin::bench {
 
@@ -115,6 +121,25 @@ uint64_t file_fingerprint(const std::string &path) {
   while ((n = std::fread(block, 1, sizeof block, f.get())) > 0)
     for (size_t i = 0; i < n; ++i) h = (h ^ block[i]) * 0x100000001B3ull;
   return h;
+}
+
+double run_quietly(std::vector<std::string> args) {
+  std::vector<char *> argv;
+  for (std::string &a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  const auto start = std::chrono::steady_clock::now();
+  pid_t pid = -1;
+  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) return -1;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? s : -1;
 }
 
 } // namespace tavrin::bench

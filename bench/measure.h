@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace tavrin::bench {
 
@@ -29,5 +30,9 @@ int64_t peak_resident_bytes();
 
 // FNV-1a of a file's bytes, to tell outputs apart at a glance; 0 when unreadable.
 uint64_t file_fingerprint(const std::string &path);
+
+// Runs the program `args[0]` (a path) with its output thrown away; wall
+// seconds, start-up and exit included, or -1 when it did not exit with 0.
+double run_quietly(std::vector<std::string> args);
 
 } // namespace tavrin::bench

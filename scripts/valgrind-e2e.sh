@@ -5,7 +5,7 @@
 #   the plug-in; valgrind follows the fork, and --error-exitcode turns a report
 #   in the child into a failed call, so the test fails;
 # - the host's demo, which runs every built plug-in on the full-size sample
-#   portrait in one process.
+#   portrait in one process, and one photo through the photo path.
 # Any report (invalid access, uninitialised value, definite or indirect leak)
 # fails the run and is printed. Add --track-origins=yes by hand to trace an
 # uninitialised value; it doubles the time.
@@ -20,7 +20,8 @@ logs=$PWD/$build/valgrind
 rm -rf "$logs"
 mkdir -p "$logs"
 vg=(valgrind --quiet --error-exitcode=99 --leak-check=full --show-leak-kinds=definite,indirect
-    --errors-for-leak-kinds=definite,indirect --log-file="$logs/%p.log")
+    --errors-for-leak-kinds=definite,indirect --suppressions="$PWD/scripts/valgrind.supp"
+    --log-file="$logs/%p.log")
 
 status=0
 for test in "$build"/bin/*_test; do
@@ -34,6 +35,11 @@ done
 echo "valgrind: tavrin demo"
 demo=$(mktemp -d)
 "${vg[@]}" "$build/bin/tavrin" demo "$demo" >"$logs/demo.out" 2>&1 || { cat "$logs/demo.out"; status=1; }
+# The photo path: a JPEG decoded, a PNG with its metadata written.
+echo "valgrind: tavrin mustache photo.jpg out.png"
+"$build/bin/tavrin" sunglasses "$demo/portrait.bmp" "$demo/photo.jpg" >/dev/null
+"${vg[@]}" "$build/bin/tavrin" mustache "$demo/photo.jpg" "$demo/out.png" >"$logs/photo.out" 2>&1 ||
+  { cat "$logs/photo.out"; status=1; }
 rm -rf "$demo"
 
 for log in "$logs"/*.log; do

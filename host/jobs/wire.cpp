@@ -50,6 +50,7 @@ std::vector<uint8_t> frame_result(const photo::JobResult &r) {
                 {"decode_ms", r.decode_ms},
                 {"plugin_ms", r.plugin_ms},
                 {"encode_ms", r.encode_ms},
+                {"staging_ms", r.staging_ms},
                 {"total_ms", r.total_ms}});
 }
 
@@ -92,6 +93,7 @@ std::optional<photo::JobResult> parse_result(const uint8_t *data, size_t size) {
     r.decode_ms = m->at("decode_ms").get<double>();
     r.plugin_ms = m->at("plugin_ms").get<double>();
     r.encode_ms = m->at("encode_ms").get<double>();
+    r.staging_ms = m->at("staging_ms").get<double>();
     r.total_ms = m->at("total_ms").get<double>();
     return r;
   } catch (const json::exception &) {
