@@ -1,6 +1,8 @@
 #include "photo/codec.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <mutex>
 #include <vector>
@@ -13,7 +15,7 @@ using vips::VImage;
 using vips::VError;
 
 struct DecodedPhoto::Parts {
-  VImage rgb;   // 3-band uchar in memory
+  VImage rgb;   // 3-band uchar, upright, on white; decoded when its pixels are asked for
   VImage alpha; // 1-band uchar in memory, or empty
   bool has_alpha = false;
   std::vector<std::pair<std::string, std::vector<uint8_t>>> blobs; // ICC, EXIF, XMP, IPTC
@@ -26,9 +28,6 @@ DecodedPhoto::DecodedPhoto(DecodedPhoto &&) noexcept = default;
 DecodedPhoto &DecodedPhoto::operator=(DecodedPhoto &&) noexcept = default;
 int32_t DecodedPhoto::width() const { return parts ? parts->rgb.width() : 0; }
 int32_t DecodedPhoto::height() const { return parts ? parts->rgb.height() : 0; }
-const uint8_t *DecodedPhoto::rgb() const {
-  return parts ? static_cast<const uint8_t *>(parts->rgb.data()) : nullptr;
-}
 
 namespace {
 
@@ -104,9 +103,12 @@ bool decode(int fd, const Limits &limits, bool strict, DecodedPhoto &out, ErrorK
       image = image.colourspace(VIPS_INTERPRETATION_sRGB);
     if (image.format() != VIPS_FORMAT_UCHAR) image = image.cast(VIPS_FORMAT_UCHAR);
 
-    // Decoded once, here; rotating and splitting off the alpha read memory.
-    image = image.copy_memory();
-    if (image.get_typeof(VIPS_META_ORIENTATION) != 0) image = image.autorot().copy_memory();
+    // Turning and splitting off the alpha need the whole picture: those are
+    // decoded here, into memory. The rest streams into the plug-in's BMP.
+    int orientation = 1;
+    if (image.get_typeof(VIPS_META_ORIENTATION) != 0) orientation = image.get_int(VIPS_META_ORIENTATION);
+    if (orientation != 1 || image.bands() == 4) image = image.copy_memory();
+    if (orientation != 1) image = image.autorot().copy_memory();
 
     for (const char *name : kKeptBlobs)
       if (image.get_typeof(name) != 0) {
@@ -126,8 +128,7 @@ bool decode(int fd, const Limits &limits, bool strict, DecodedPhoto &out, ErrorK
       parts->has_alpha = true;
       parts->alpha = image.extract_band(3).copy_memory();
       parts->rgb = image.flatten(VImage::option()->set("background", std::vector<double>{255, 255, 255}))
-                       .cast(VIPS_FORMAT_UCHAR)
-                       .copy_memory();
+                       .cast(VIPS_FORMAT_UCHAR);
     } else {
       parts->rgb = image.bands() == 3 ? image : image.extract_band(0, VImage::option()->set("n", 3));
     }
@@ -143,12 +144,77 @@ bool decode(int fd, const Limits &limits, bool strict, DecodedPhoto &out, ErrorK
   }
 }
 
-bool encode(const RgbPixels &pixels, const DecodedPhoto *source, const std::string &format,
-            const EncodeOptions &options, int fd, std::string &why) {
+namespace {
+
+struct SinkState {
+  Bmp24Writer *bmp;
+  double ms = 0;
+  std::string why;
+};
+
+// Called by libvips with strips of whole rows, top to bottom, in order.
+int put_rows(VipsRegion *region, VipsRect *area, void *a) {
+  auto *state = static_cast<SinkState *>(a);
+  const auto start = std::chrono::steady_clock::now();
+  const bool ok = state->bmp->write_rows(
+      area->top, area->height, reinterpret_cast<const uint8_t *>(VIPS_REGION_ADDR(region, area->left, area->top)),
+      VIPS_REGION_LSKIP(region), state->why);
+  state->ms += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  return ok ? 0 : -1;
+}
+
+} // namespace
+
+bool write_plugin_bmp(const DecodedPhoto &photo, int bmp_fd, double &staging_ms, ErrorKind &kind,
+                      std::string &why) {
+  kind = ErrorKind::io_failed;
+  if (!photo.parts) {
+    why = "nothing decoded";
+    return false;
+  }
+  Bmp24Writer bmp;
+  if (!bmp.open(bmp_fd, photo.width(), photo.height(), why)) return false;
+  SinkState state{&bmp, 0, {}};
+  // libvips calls put_rows from a thread of its own, beside the decoder.
+  if (vips_sink_disc(photo.parts->rgb.get_image(), put_rows, &state) != 0) {
+    if (!state.why.empty()) {
+      why = state.why;
+      vips_error_clear();
+    } else {
+      kind = ErrorKind::not_a_picture;
+      why = vips_message("the picture cannot be decoded");
+    }
+    return false;
+  }
+  staging_ms += state.ms;
+  return true;
+}
+
+bool decode_pixels(const DecodedPhoto &photo, RgbPixels &out, std::string &why) {
+  if (!photo.parts) {
+    why = "nothing decoded";
+    return false;
+  }
+  size_t size = 0;
+  void *data = vips_image_write_to_memory(photo.parts->rgb.get_image(), &size);
+  if (data == nullptr) {
+    why = vips_message("the picture cannot be decoded");
+    return false;
+  }
+  out.width = photo.width();
+  out.height = photo.height();
+  out.data.reset(new uint8_t[out.size()]);
+  std::memcpy(out.data.get(), data, std::min(size, out.size()));
+  g_free(data);
+  return true;
+}
+
+bool encode(RgbView pixels, const DecodedPhoto *source, const std::string &format, const EncodeOptions &options,
+            int fd, std::string &why) {
   if (!codec_ready(why)) return false;
   try {
-    VImage image = VImage::new_from_memory(pixels.data.get(), pixels.size(), pixels.width, pixels.height, 3,
-                                           VIPS_FORMAT_UCHAR);
+    VImage image = VImage::new_from_memory(const_cast<uint8_t *>(pixels.data), pixels.size(), pixels.width,
+                                           pixels.height, 3, VIPS_FORMAT_UCHAR);
     const DecodedPhoto::Parts *kept = source != nullptr ? source->parts.get() : nullptr;
     auto *copy = VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB);
     if (kept != nullptr && kept->xres > 0) copy->set("xres", kept->xres)->set("yres", kept->yres);

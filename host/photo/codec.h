@@ -18,8 +18,9 @@ namespace tavrin::photo {
 // it cannot start.
 bool codec_ready(std::string &why);
 
-// A decoded input: upright, flattened on white, plus what the output should
-// get back (the alpha channel, the metadata).
+// An input ready to decode: header read and checked, the steps to upright
+// 8-bit sRGB on white set up, plus what the output should get back (the
+// alpha channel, the metadata).
 class DecodedPhoto {
 public:
   DecodedPhoto();
@@ -29,22 +30,29 @@ public:
 
   int32_t width() const;
   int32_t height() const;
-  const uint8_t *rgb() const; // rows top first, no padding
 
   struct Parts;
   std::unique_ptr<Parts> parts;
 };
 
-// Decodes the picture in `fd` (by its content, whatever its name). Refuses
-// a picture of more than `limits.max_pixels` from its header, before any
-// pixel is decoded. `strict` refuses what the decoder only warns about
-// (damaged JPEG data). On failure fills `kind` and a one-line `why`.
+// Opens the picture in `fd` (by its content, whatever its name). Refuses a
+// picture of more than `limits.max_pixels` from its header, before any pixel
+// is decoded. `strict` refuses what the decoder only warns about (damaged
+// JPEG data). On failure fills `kind` and a one-line `why`.
 bool decode(int fd, const Limits &limits, bool strict, DecodedPhoto &out, ErrorKind &kind, std::string &why);
+
+// Decodes `photo` straight into a 24-bit BMP in `bmp_fd`, for the plug-in.
+// `staging_ms` gets the time spent putting rows into the BMP.
+bool write_plugin_bmp(const DecodedPhoto &photo, int bmp_fd, double &staging_ms, ErrorKind &kind,
+                      std::string &why);
+
+// Decodes `photo` into memory (for pictures that are shown, not painted on).
+bool decode_pixels(const DecodedPhoto &photo, RgbPixels &out, std::string &why);
 
 // Encodes `pixels` as `format` into `fd`. With a `source`, the output gets
 // its alpha channel back (where `format` has one) and, unless `strip`, its
 // ICC profile, EXIF and XMP, with the orientation set to 1.
-bool encode(const RgbPixels &pixels, const DecodedPhoto *source, const std::string &format,
-            const EncodeOptions &options, int fd, std::string &why);
+bool encode(RgbView pixels, const DecodedPhoto *source, const std::string &format, const EncodeOptions &options,
+            int fd, std::string &why);
 
 } // namespace tavrin::photo

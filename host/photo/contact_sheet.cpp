@@ -33,32 +33,24 @@ bool load_panel(const SheetPanel &panel, const Limits &limits, VImage &out, std:
   uint8_t head[32];
   const ssize_t n = pread(fd.get(), head, sizeof head, 0);
   const char *type = n > 0 ? picture_type(head, static_cast<size_t>(n)) : nullptr;
-  VImage full;
+  RgbPixels pixels;
+  bool ok;
   if (type != nullptr && std::strcmp(type, "bmp") == 0) {
-    RgbPixels pixels;
-    if (!read_bmp24(fd.get(), pixels, why)) {
-      why = panel.path + ": " + why;
-      return false;
-    }
-    VipsImage *image = vips_image_new_from_memory_copy(pixels.data.get(), pixels.size(), pixels.width,
-                                                       pixels.height, 3, VIPS_FORMAT_UCHAR);
-    if (image == nullptr) {
-      why = panel.path + ": cannot read the picture";
-      return false;
-    }
-    full = VImage(image);
+    ok = read_bmp24(fd.get(), pixels, why);
   } else {
     DecodedPhoto decoded;
     ErrorKind kind = ErrorKind::none;
-    if (!decode(fd.get(), limits, type != nullptr && std::strcmp(type, "jpg") == 0, decoded, kind, why)) {
-      why = panel.path + ": " + why;
-      return false;
-    }
-    full = VImage::new_from_memory(const_cast<uint8_t *>(decoded.rgb()),
-                                   static_cast<size_t>(decoded.width()) * decoded.height() * 3, decoded.width(),
-                                   decoded.height(), 3, VIPS_FORMAT_UCHAR)
-               .copy_memory();
+    ok = decode(fd.get(), limits, type != nullptr && std::strcmp(type, "jpg") == 0, decoded, kind, why) &&
+         decode_pixels(decoded, pixels, why);
   }
+  VipsImage *image = ok ? vips_image_new_from_memory_copy(pixels.data.get(), pixels.size(), pixels.width,
+                                                          pixels.height, 3, VIPS_FORMAT_UCHAR)
+                        : nullptr;
+  if (image == nullptr) {
+    why = panel.path + ": " + (ok ? "cannot read the picture" : why);
+    return false;
+  }
+  const VImage full(image);
   out = full.thumbnail_image(100000, VImage::option()->set("height", kPanelHeight)->set("size", VIPS_SIZE_BOTH))
             .cast(VIPS_FORMAT_UCHAR);
   return true;
@@ -113,8 +105,8 @@ bool write_contact_sheet(const std::vector<SheetPanel> &panels, const std::strin
 
     StagedOutputFile staged;
     const bool ok = staged.open(output, why) &&
-                    (format == "bmp" ? write_bmp24(staged.fd(), pixels.data.get(), pixels.width, pixels.height, why)
-                                     : encode(pixels, nullptr, format, encode_options, staged.fd(), why)) &&
+                    (format == "bmp" ? write_bmp24(staged.fd(), pixels.view(), why)
+                                     : encode(pixels.view(), nullptr, format, encode_options, staged.fd(), why)) &&
                     staged.commit(why);
     if (!ok) why = output + ": " + why;
     return ok;

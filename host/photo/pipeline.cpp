@@ -189,11 +189,8 @@ JobResult run_job(const Job &job, const RunOptions &options) {
   } else {
     ErrorKind kind = ErrorKind::none;
     if (!decode(input.get(), job.limits, std::strcmp(type, "jpg") == 0, decoded, kind, why)) return fail(kind, job.input, why);
-    const Clock::time_point staging = Clock::now();
-    if (!picture_in.open("tavrin-in.bmp", why) ||
-        !write_bmp24(picture_in.fd(), decoded.rgb(), decoded.width(), decoded.height(), why))
-      return fail(ErrorKind::io_failed, job.input, why);
-    result.staging_ms += ms_since(staging);
+    if (!picture_in.open("tavrin-in.bmp", why)) return fail(ErrorKind::io_failed, job.input, why);
+    if (!write_plugin_bmp(decoded, picture_in.fd(), result.staging_ms, kind, why)) return fail(kind, job.input, why);
   }
   result.decode_ms = ms_since(start);
 
@@ -244,9 +241,11 @@ JobResult run_job(const Job &job, const RunOptions &options) {
     if (!plugin_writes_output && !copy_file(picture_out.fd(), staged.fd(), why))
       return fail(ErrorKind::io_failed, job.output, why);
   } else {
-    RgbPixels pixels;
+    FileMapping mapping;
+    RgbView pixels;
     const Clock::time_point staging = Clock::now();
-    if (!read_bmp24(picture_out.fd(), pixels, why)) return fail(ErrorKind::plugin_failed, job.output, why);
+    if (!bmp24_to_rgb_in_place(picture_out.fd(), mapping, pixels, why))
+      return fail(ErrorKind::plugin_failed, job.output, why);
     result.staging_ms += ms_since(staging);
     if (!encode(pixels, bmp_in ? nullptr : &decoded, format, job.encode, staged.fd(), why))
       return fail(ErrorKind::io_failed, job.output, why);
