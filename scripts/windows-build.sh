@@ -36,7 +36,7 @@ if [ ! -f "$linux/CMakeCache.txt" ]; then
   scripts/ensure-deps.sh
   cmake -S . -B "$linux" -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
-targets=(tavrin)
+targets=(tavrin tavrin_plugin_call)
 for pair in $pairs; do targets+=("${pair%%:*}"); done
 cmake --build "$linux" -j "$jobs" --target "${targets[@]}"
 # Wine missing and not installable is one line, not a failure: the

@@ -1,5 +1,7 @@
 // The single-file command and the demo: one job each, run in this process so
 // the plug-in's lines reach the console as it prints them.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,12 +36,25 @@ void report(const photo::JobResult &r) {
   if (!r.error.empty()) print_error("tavrin: %s\n", r.error.c_str());
 }
 
+bool writes_to_stdout(const std::string &output) {
+#if defined(_WIN32)
+  (void)output;
+  return false;
+#else
+  struct stat out {}, console {};
+  return stat(output.c_str(), &out) == 0 && fstat(1, &console) == 0 && out.st_dev == console.st_dev &&
+         out.st_ino == console.st_ino;
+#endif
+}
+
 // Runs one job here, the plug-in's lines caught and printed with the
 // user's file names in them.
 photo::JobResult run_here(const photo::Job &job) {
   photo::JobResult r = photo::run_job(job, photo::RunOptions{true});
-  std::fwrite(r.plugin_stdout.data(), 1, r.plugin_stdout.size(), stdout);
-  std::fflush(stdout);
+  // A picture written to standard output keeps it to itself.
+  std::FILE *lines = writes_to_stdout(job.output) ? stderr : stdout;
+  std::fwrite(r.plugin_stdout.data(), 1, r.plugin_stdout.size(), lines);
+  std::fflush(lines);
   std::fwrite(r.plugin_stderr.data(), 1, r.plugin_stderr.size(), stderr);
   return r;
 }

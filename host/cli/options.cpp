@@ -34,7 +34,7 @@ void add_encode(CLI::App &app, photo::EncodeOptions &encode, photo::Limits &limi
           [](std::string &ext) {
             return photo::format_for(ext).empty() ? "this build does not write " + ext + " pictures" : std::string();
           },
-          "EXT"));
+          ""));
   app.add_option("--quality", encode.quality, "quality of lossy outputs (default 90)")
       ->check(CLI::Range(1, 100))
       ->type_name("1-100");
