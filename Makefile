@@ -26,7 +26,8 @@ sanitize:
 	scripts/ensure-deps.sh
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRIN_SANITIZE=ON >/dev/null
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
-	UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+	UBSAN_OPTIONS=print_stacktrace=1 LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp:print_suppressions=0 \
+	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
 # The plug-ins called from four threads at once, every access checked.
 threads:
