@@ -26,6 +26,10 @@ vg=(valgrind --quiet --error-exitcode=99 --leak-check=full --show-leak-kinds=def
 status=0
 for test in "$build"/bin/*_test; do
   name=$(basename "$test")
+  # photo_test runs libvips in its own process only to make and read
+  # pictures (the HEIC encoder's hand-written assembly alone trips memcheck);
+  # the photo path itself is checked by the photo run below.
+  [ "$name" = photo_test ] && continue
   filter='*Export*:*Plugin*'
   [ "$name" = hostile_test ] && filter='*'
   echo "valgrind: $name --gtest_filter=$filter"
