@@ -20,7 +20,6 @@
 #include "photo/sniff.h"
 #include "photo/staging.h"
 #include "plugins/library.h"
-#include "plugins/registry.h"
 #include "plugins/utf16.h"
 
 namespace tavrin::photo {
@@ -143,19 +142,12 @@ JobResult run_job(const Job &job, const RunOptions &options) {
   const Clock::time_point start = Clock::now();
   JobResult result;
   Failure fail{result};
-  const PluginInfo *plugin = find_plugin(job.effect);
-  if (plugin == nullptr) {
-    result.outcome = Outcome::not_loadable;
-    result.error = "unknown effect " + job.effect;
-    return result;
-  }
   LoadedPlugin loaded;
-  std::string why;
-  if (!loaded.load(plugin_path(job.plugin_dir, *plugin), plugin->symbol, why)) {
+  if (!load_effect(job.effect, job.plugin_dir, loaded, result.error)) {
     result.outcome = Outcome::not_loadable;
-    result.error = "cannot load the " + job.effect + " plug-in: " + why;
     return result;
   }
+  std::string why;
 
   const std::string format = format_for(job.encode.format.empty() ? job.output : job.encode.format);
   if (format.empty())

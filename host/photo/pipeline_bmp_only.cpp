@@ -6,7 +6,6 @@
 #include <cstdio>
 
 #include "plugins/library.h"
-#include "plugins/registry.h"
 #include "plugins/utf16.h"
 
 namespace tavrin::photo {
@@ -14,17 +13,9 @@ namespace tavrin::photo {
 JobResult run_job(const Job &job, const RunOptions &) {
   const auto start = std::chrono::steady_clock::now();
   JobResult result;
-  const PluginInfo *plugin = find_plugin(job.effect);
-  if (plugin == nullptr) {
-    result.outcome = Outcome::not_loadable;
-    result.error = "unknown effect " + job.effect;
-    return result;
-  }
   LoadedPlugin loaded;
-  std::string why;
-  if (!loaded.load(plugin_path(job.plugin_dir, *plugin), plugin->symbol, why)) {
+  if (!load_effect(job.effect, job.plugin_dir, loaded, result.error)) {
     result.outcome = Outcome::not_loadable;
-    result.error = "cannot load the " + job.effect + " plug-in: " + why;
     return result;
   }
   const std::u16string in = argument_to_utf16(job.input);

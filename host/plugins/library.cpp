@@ -10,6 +10,8 @@
 #include <dlfcn.h>
 #endif
 
+#include "plugins/registry.h"
+
 namespace tavrin {
 
 LoadedPlugin::LoadedPlugin(LoadedPlugin &&other) noexcept
@@ -62,6 +64,20 @@ bool LoadedPlugin::load(const std::string &path, const char *symbol, std::string
   if (entry_ == nullptr) {
     reset();
     error = path + " has no function " + symbol;
+    return false;
+  }
+  return true;
+}
+
+bool load_effect(const std::string &effect, const std::string &dir, LoadedPlugin &plugin, std::string &error) {
+  const PluginInfo *info = find_plugin(effect);
+  if (info == nullptr) {
+    error = "unknown effect " + effect;
+    return false;
+  }
+  std::string why;
+  if (!plugin.load(plugin_path(dir, *info), info->symbol, why)) {
+    error = "cannot load the " + effect + " plug-in: " + why;
     return false;
   }
   return true;

@@ -32,4 +32,9 @@ private:
   OverlayExport entry_ = nullptr;
 };
 
+// Loads the plug-in of the effect named `effect` from `dir`. On failure
+// fills `error` with one line: "unknown effect X" or "cannot load the X
+// plug-in: reason".
+bool load_effect(const std::string &effect, const std::string &dir, LoadedPlugin &plugin, std::string &error);
+
 } // namespace tavrin

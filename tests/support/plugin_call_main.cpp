@@ -16,11 +16,10 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "usage: tavrin_plugin_call EFFECT IN OUT\n");
     return 2;
   }
-  const tavrin::PluginInfo *plugin = tavrin::find_plugin(argv[1]);
   tavrin::LoadedPlugin loaded;
   std::string why;
-  if (plugin == nullptr || !loaded.load(tavrin::plugin_path(tavrin::program_dir(), *plugin), plugin->symbol, why)) {
-    std::fprintf(stderr, "tavrin_plugin_call: cannot load %s: %s\n", argv[1], why.c_str());
+  if (!tavrin::load_effect(argv[1], tavrin::program_dir(), loaded, why)) {
+    std::fprintf(stderr, "tavrin_plugin_call: %s\n", why.c_str());
     return 2;
   }
   const std::u16string in = tavrin::argument_to_utf16(argv[2]), out = tavrin::argument_to_utf16(argv[3]);
