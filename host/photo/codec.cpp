@@ -110,17 +110,14 @@ bool decode(int fd, const Limits &limits, bool strict, DecodedPhoto &out, ErrorK
     if (orientation != 1 || image.bands() == 4) image = image.copy_memory();
     if (orientation != 1) image = image.autorot().copy_memory();
 
-    for (const char *name : kKeptBlobs)
+    std::vector<const char *> kept(std::begin(kKeptBlobs), std::end(kKeptBlobs));
+    if (keep_icc) kept.push_back(VIPS_META_ICC_NAME);
+    for (const char *name : kept)
       if (image.get_typeof(name) != 0) {
         size_t length = 0;
         const auto *data = static_cast<const uint8_t *>(image.get_blob(name, &length));
         parts->blobs.emplace_back(name, std::vector<uint8_t>(data, data + length));
       }
-    if (keep_icc && image.get_typeof(VIPS_META_ICC_NAME) != 0) {
-      size_t length = 0;
-      const auto *data = static_cast<const uint8_t *>(image.get_blob(VIPS_META_ICC_NAME, &length));
-      parts->blobs.emplace_back(VIPS_META_ICC_NAME, std::vector<uint8_t>(data, data + length));
-    }
     parts->xres = image.xres();
     parts->yres = image.yres();
 
