@@ -23,6 +23,8 @@ namespace tavrin::sunglasses {
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
+// Taken off the cheap lower bounds of window scores, far more than their rounding.
+constexpr double kBoundSlack = 1e-3;
 
 // window_score (reference/whole_picture_tables.h) from a window's three sums,
 // in the same operations. A NaN score (a variance rounded below zero) can
@@ -100,6 +102,23 @@ struct RegionTables {
     return table[bottom + b] - table[bottom + a] - table[top + b] + table[top + a];
   }
 
+#if defined(__SSE2__)
+  // Sums of `t` over two windows side by side: the table offsets of the
+  // first one's corner rows are `top` and `bottom`, its corner columns a
+  // and b; the second is one column further. The sums
+  // are below 2^52 and not negative, so they become doubles exactly by
+  // placing them in the mantissa of 2^52 and subtracting 2^52.
+  static __m128d pair_sums(const int64_t *t, size_t top, size_t bottom, size_t a, size_t b) {
+    const __m128i s = _mm_add_epi64(
+        _mm_sub_epi64(_mm_sub_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i *>(t + bottom + b)),
+                                    _mm_loadu_si128(reinterpret_cast<const __m128i *>(t + bottom + a))),
+                      _mm_loadu_si128(reinterpret_cast<const __m128i *>(t + top + b))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i *>(t + top + a)));
+    return _mm_sub_pd(_mm_castsi128_pd(_mm_or_si128(s, _mm_set1_epi64x(0x4330000000000000))),
+                      _mm_set1_pd(4503599627370496.0));
+  }
+#endif
+
   // Scores of the w x h windows at (x + k, y) for k = 0 .. count - 1.
   void score_run(int32_t x, int32_t y, int32_t w, int32_t h, int32_t count, double *out) const {
     const size_t top = static_cast<size_t>(y - y0) * stride, bottom = static_cast<size_t>(y - y0 + h) * stride;
@@ -108,19 +127,9 @@ struct RegionTables {
     const int64_t *g = gray, *q = square, *e = eye;
     int32_t k = 0;
 #if defined(__SSE2__)
-    // Two windows at a time, the same operations in the same order. The sums
-    // are below 2^52 and not negative, so they become doubles exactly by
-    // placing them in the mantissa of 2^52 and subtracting 2^52.
-    const __m128i magic_bits = _mm_set1_epi64x(0x4330000000000000);
-    const __m128d magic = _mm_set1_pd(4503599627370496.0), count_d = _mm_set1_pd(static_cast<double>(n));
-    auto window_sums = [&](const int64_t *t, size_t at) {
-      const __m128i s = _mm_add_epi64(
-          _mm_sub_epi64(_mm_sub_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i *>(t + bottom + b + at)),
-                                      _mm_loadu_si128(reinterpret_cast<const __m128i *>(t + bottom + a + at))),
-                        _mm_loadu_si128(reinterpret_cast<const __m128i *>(t + top + b + at))),
-          _mm_loadu_si128(reinterpret_cast<const __m128i *>(t + top + a + at)));
-      return _mm_sub_pd(_mm_castsi128_pd(_mm_or_si128(s, magic_bits)), magic);
-    };
+    // Two windows at a time, the same operations in the same order.
+    const __m128d count_d = _mm_set1_pd(static_cast<double>(n));
+    auto window_sums = [&](const int64_t *t, size_t at) { return pair_sums(t, top + at, bottom + at, a, b); };
     for (; k + 2 <= count; k += 2) {
       const size_t at = static_cast<size_t>(k);
       const __m128d mean = _mm_div_pd(window_sums(g, at), count_d);
@@ -141,26 +150,57 @@ struct RegionTables {
     }
   }
 
-  // A lower bound on the score of every w x h window whose top-left corner
-  // lies in [xa, xb] x [ya, yb]. Over such a window W, with I the pixels all
-  // of them share and U the pixels any of them covers: the grey sum is at
-  // least that over I, the eye-map sum at most that over U, and the sum of
-  // squared deviations from W's mean at most that over U from U's mean. The
-  // margin covers the rounding of both this bound and the score (a few
-  // 1e-6 at most, from square roots of variances near zero).
-  double score_bound(int32_t xa, int32_t xb, int32_t ya, int32_t yb, int32_t w, int32_t h) const {
-    const double n = static_cast<double>(int64_t{w} * h);
-    double shared_gray = 0;
-    if (xb <= xa + w - 1 && yb <= ya + h - 1)
-      shared_gray = static_cast<double>(sum(gray, xb, yb, xa + w - 1, ya + h - 1));
-    const int32_t ux = xb + w - 1, uy = yb + h - 1;
-    const double nu = static_cast<double>(int64_t{ux - xa + 1} * (uy - ya + 1));
-    const double su = static_cast<double>(sum(gray, xa, ya, ux, uy));
-    const double qu = static_cast<double>(sum(square, xa, ya, ux, uy));
-    const double eu = static_cast<double>(sum(eye, xa, ya, ux, uy));
-    const double mean_u = su / nu;
-    const double spread = std::max(qu / nu - mean_u * mean_u, 0.0);
-    return ((shared_gray / n - 1.5 * std::sqrt(nu * spread / n)) - 0.8 * (eu / n)) - 1e-3;
+  // Lower bounds on the scores score_run gives the same windows, cheaper:
+  // products with 1 / n stand in for the quotients, and square roots are
+  // taken in single precision. They differ from the scores by rounding
+  // only, 1e-4 at most (from the square roots), and kBoundSlack is taken
+  // off. Returns the lowest.
+  double bound_run(int32_t x, int32_t y, int32_t w, int32_t h, int32_t count, double *out) const {
+    const size_t top = static_cast<size_t>(y - y0) * stride, bottom = static_cast<size_t>(y - y0 + h) * stride;
+    const size_t a = static_cast<size_t>(x - x0), b = a + w;
+    const double inv = 1.0 / static_cast<double>(int64_t{w} * h);
+    const int64_t *g = gray, *q = square, *e = eye;
+    double low = kInf;
+    int32_t k = 0;
+#if defined(__SSE2__)
+    const __m128d inv_d = _mm_set1_pd(inv);
+    auto window_sums = [&](const int64_t *t, size_t at) { return pair_sums(t, top + at, bottom + at, a, b); };
+    // Mean, spread and eye-map mean of two windows; the spread's square
+    // root comes later, four at a time in single precision.
+    auto parts = [&](size_t at, __m128d &mean, __m128d &v, __m128d &e_mean) {
+      mean = _mm_mul_pd(window_sums(g, at), inv_d);
+      v = _mm_max_pd(_mm_sub_pd(_mm_mul_pd(window_sums(q, at), inv_d), _mm_mul_pd(mean, mean)), _mm_setzero_pd());
+      e_mean = _mm_mul_pd(window_sums(e, at), inv_d);
+    };
+    auto finish = [&](__m128d mean, __m128d root, __m128d e_mean) {
+      return _mm_sub_pd(_mm_sub_pd(_mm_sub_pd(mean, _mm_mul_pd(_mm_set1_pd(1.5), root)),
+                                   _mm_mul_pd(_mm_set1_pd(0.8), e_mean)),
+                        _mm_set1_pd(kBoundSlack));
+    };
+    __m128d low2 = _mm_set1_pd(kInf);
+    for (; k + 4 <= count; k += 4) {
+      const size_t at = static_cast<size_t>(k);
+      __m128d m0, v0, e0, m1, v1, e1;
+      parts(at, m0, v0, e0);
+      parts(at + 2, m1, v1, e1);
+      const __m128 roots = _mm_sqrt_ps(_mm_movelh_ps(_mm_cvtpd_ps(v0), _mm_cvtpd_ps(v1)));
+      const __m128d b0 = finish(m0, _mm_cvtps_pd(roots), e0);
+      const __m128d b1 = finish(m1, _mm_cvtps_pd(_mm_movehl_ps(roots, roots)), e1);
+      _mm_storeu_pd(out + k, b0);
+      _mm_storeu_pd(out + k + 2, b1);
+      low2 = _mm_min_pd(low2, _mm_min_pd(b0, b1));
+    }
+    low = std::min(_mm_cvtsd_f64(low2), _mm_cvtsd_f64(_mm_unpackhi_pd(low2, low2)));
+#endif
+    for (; k < count; ++k) {
+      const size_t ta = top + a + k, tb = top + b + k, ba = bottom + a + k, bb = bottom + b + k;
+      const double mean = static_cast<double>(g[bb] - g[ba] - g[tb] + g[ta]) * inv;
+      const double v = std::max(static_cast<double>(q[bb] - q[ba] - q[tb] + q[ta]) * inv - mean * mean, 0.0);
+      const double e_mean = static_cast<double>(e[bb] - e[ba] - e[tb] + e[ta]) * inv;
+      out[k] = ((mean - 1.5 * std::sqrt(v)) - 0.8 * e_mean) - kBoundSlack;
+      low = std::min(low, out[k]);
+    }
+    return low;
   }
 };
 
@@ -319,6 +359,16 @@ struct PairSearch {
   bool in_race(double v, double other, double factor_max) const {
     return total_bound(v + other, factor_max) < best.total;
   }
+#if defined(__SSE2__)
+  // in_race for v[0] and v[1], one bit each, in the same operations.
+  int race_mask(const double *v, double other, double factor_max) const {
+    const __m128d sum = _mm_add_pd(_mm_loadu_pd(v), _mm_set1_pd(other));
+    const __m128d negative = _mm_cmplt_pd(sum, _mm_setzero_pd());
+    const __m128d bound = _mm_or_pd(_mm_andnot_pd(negative, sum),
+                                    _mm_and_pd(negative, _mm_mul_pd(_mm_set1_pd(factor_max), sum)));
+    return _mm_movemask_pd(_mm_cmplt_pd(bound, _mm_set1_pd(best.total)));
+  }
+#endif
 };
 
 constexpr int32_t kChunk = 8;  // vertical offsets bounded together
@@ -655,148 +705,97 @@ void coarse_pass(PairSearch &c, const BmpImage &image, const SearchFrame &f, con
 
 // ---- Fine pass: positions move one pixel at a time around the coarse
 // winner. Scores come from tables over the two small regions the windows
-// cover, and only where a lower bound leaves a chance.
+// cover. A cheap lower bound on every window's score settles which windows
+// can still be in a better pair; only those are scored exactly.
 
-// A rectangle of window positions with a lower bound on their scores, or,
-// once scored, their lowest score and where the scores are kept.
-struct Node {
-  int32_t k0, k1, i0, i1;
-  double v;
-  int32_t scored_at; // offset into the side's scores, -1 while only bounded
+struct Contender {
+  int32_t k, i;
+  double score;
 };
 
 struct Side {
   const RegionTables *tables = nullptr;
   int32_t x0 = 0, y0 = 0; // picture position of window index (0, 0)
-  std::vector<Node> heap; // min-heap on v while the lowest score is sought
-  std::vector<Node> open, kept;
-  std::vector<double> scores;
+  ValidRange r{0, -1, 0, -1};
+  std::vector<double> bounds; // row-major over r
+  double low_bound = kInf;    // the lowest of them
+  std::vector<Contender> contenders;
+  double low = kInf; // lowest exact score among the contenders
 };
 
-constexpr int32_t kTile = 16; // first blocks are kTile x kTile positions
-constexpr int32_t kLeaf = 16; // blocks this small are scored outright
-
-bool heap_order(const Node &a, const Node &b) { return a.v > b.v; }
-
-Node pop(Side &side) {
-  std::pop_heap(side.heap.begin(), side.heap.end(), heap_order);
-  const Node n = side.heap.back();
-  side.heap.pop_back();
-  return n;
-}
-
-double node_bound(const Side &side, const WidthPlan &g, int32_t k0, int32_t k1, int32_t i0, int32_t i1) {
-  return side.tables->score_bound(side.x0 + k0, side.x0 + k1, side.y0 + i0, side.y0 + i1, g.w, g.h);
-}
-
-// Scores a small block outright, or splits a larger one into four; the
-// result goes to the end of `out`.
-void expand(Side &side, const WidthPlan &g, const Node &n, std::vector<Node> &out) {
-  const int32_t n_k = n.k1 - n.k0 + 1, n_i = n.i1 - n.i0 + 1;
-  if (n_k * n_i <= kLeaf) {
-    Node scored = n;
-    scored.scored_at = static_cast<int32_t>(side.scores.size());
-    scored.v = kInf;
-    side.scores.resize(side.scores.size() + static_cast<size_t>(n_k) * n_i);
-    double *at = side.scores.data() + scored.scored_at;
-    for (int32_t i = n.i0; i <= n.i1; ++i, at += n_k) {
-      side.tables->score_run(side.x0 + n.k0, side.y0 + i, g.w, g.h, n_k, at);
-      for (int32_t k = 0; k < n_k; ++k) scored.v = std::min(scored.v, at[k]);
-    }
-    out.push_back(scored);
-    return;
-  }
-  const int32_t km = (n.k0 + n.k1) / 2, im = (n.i0 + n.i1) / 2;
-  const int32_t ks[3] = {n.k0, km + 1, n.k1 + 1}, is[3] = {n.i0, im + 1, n.i1 + 1};
-  for (int32_t a = 0; a < 2; ++a)
-    for (int32_t b = 0; b < 2; ++b) {
-      const int32_t k0 = ks[b], k1 = ks[b + 1] - 1, i0 = is[a], i1 = is[a + 1] - 1;
-      if (k0 > k1 || i0 > i1) continue;
-      // A part's bound is at least its whole's, whichever the rounding says.
-      out.push_back(Node{k0, k1, i0, i1, std::max(node_bound(side, g, k0, k1, i0, i1), n.v), -1});
-    }
-}
-
-// Replaces the heap's lowest block by its parts or scores, keeping the heap.
-void expand_lowest(Side &side, const WidthPlan &g) {
-  const Node n = pop(side);
-  const size_t before = side.heap.size();
-  expand(side, g, n, side.heap);
-  for (size_t i = before + 1; i <= side.heap.size(); ++i)
-    std::push_heap(side.heap.begin(), side.heap.begin() + static_cast<ptrdiff_t>(i), heap_order);
-}
-
-void start_side(Side &side, const WidthPlan &g, const ValidRange &r) {
-  side.heap.clear();
-  side.kept.clear();
-  side.scores.clear();
+void bound_side(Side &side, const WidthPlan &g, const ValidRange &r) {
+  side.r = r;
+  side.low_bound = kInf;
   if (r.empty()) return;
-  for (int32_t i0 = r.i_lo; i0 <= r.i_hi; i0 += kTile)
-    for (int32_t k0 = r.k_lo; k0 <= r.k_hi; k0 += kTile) {
-      const int32_t k1 = std::min(r.k_hi, k0 + kTile - 1), i1 = std::min(r.i_hi, i0 + kTile - 1);
-      side.heap.push_back(Node{k0, k1, i0, i1, node_bound(side, g, k0, k1, i0, i1), -1});
-    }
-  std::make_heap(side.heap.begin(), side.heap.end(), heap_order);
+  const int32_t n_k = r.k_hi - r.k_lo + 1;
+  side.bounds.resize(static_cast<size_t>(n_k) * (r.i_hi - r.i_lo + 1));
+  double *row = side.bounds.data();
+  for (int32_t i = r.i_lo; i <= r.i_hi; ++i, row += n_k)
+    side.low_bound = std::min(side.low_bound,
+                              side.tables->bound_run(side.x0 + r.k_lo, side.y0 + i, g.w, g.h, n_k, row));
 }
 
-// Scores every block whose bound is in the race against the other side's
-// lowest score, in any order; keeps the scored blocks that are.
-void settle(PairSearch &c, Side &side, const WidthPlan &g, double other, double factor_max) {
-  std::vector<Node> &open = side.open;
-  open.swap(side.heap);
-  side.heap.clear();
-  while (!open.empty()) {
-    const Node n = open.back();
-    open.pop_back();
-    if (!c.in_race(n.v, other, factor_max)) continue;
-    if (n.scored_at >= 0) side.kept.push_back(n);
-    else expand(side, g, n, open);
+// Scores exactly the windows whose bound leaves them in the race against
+// `other`, a lower bound on the other side's scores.
+void score_contenders(const PairSearch &c, Side &side, const WidthPlan &g, double other, double factor_max) {
+  side.contenders.clear();
+  side.low = kInf;
+  const ValidRange &r = side.r;
+  if (r.empty()) return;
+  const int32_t n_k = r.k_hi - r.k_lo + 1;
+  const double *bound = side.bounds.data();
+  auto take = [&](int32_t k, int32_t i) {
+    double score;
+    side.tables->score_run(side.x0 + k, side.y0 + i, g.w, g.h, 1, &score);
+    side.contenders.push_back(Contender{k, i, score});
+    side.low = std::min(side.low, score);
+  };
+  for (int32_t i = r.i_lo; i <= r.i_hi; ++i, bound += n_k) {
+    int32_t q = 0;
+#if defined(__SSE2__)
+    for (; q + 2 <= n_k; q += 2) {
+      const int in = c.race_mask(bound + q, other, factor_max);
+      if (in & 1) take(r.k_lo + q, i);
+      if (in & 2) take(r.k_lo + q + 1, i);
+    }
+#endif
+    for (; q < n_k; ++q)
+      if (c.in_race(bound[q], other, factor_max)) take(r.k_lo + q, i);
   }
 }
 
+// Every window of a pair that beats the best is in the race against the
+// other side's lowest bound, so it is a contender; the other window is one
+// too, so the lowest contender score on each side is as good a limit as the
+// side's true lowest.
 void fine_width(PairSearch &c, const WidthPlan &g, Side &left, Side &right, PairTables &t) {
   const double factor_max = g.offset_max * g.spacing_max;
-  start_side(left, g, left_range(g, c.image_w, c.image_h));
-  start_side(right, g, right_range(g, c.image_w, c.image_h));
-  // First the lowest score of each side, unless the width drops out before;
-  // the side with the lower unscored front is refined first, as the one more
-  // likely to hold the sum down.
-  for (;;) {
-    if (left.heap.empty() || right.heap.empty()) return;
-    const Node &l = left.heap.front(), &r = right.heap.front();
-    if (!c.in_race(l.v, r.v, factor_max)) return;
-    if (l.scored_at >= 0 && r.scored_at >= 0) break;
-    if (r.scored_at >= 0 || (l.scored_at < 0 && l.v <= r.v)) expand_lowest(left, g);
-    else expand_lowest(right, g);
-  }
-  const double lmin = left.heap.front().v, rmin = right.heap.front().v;
-  settle(c, left, g, rmin, factor_max);
-  settle(c, right, g, lmin, factor_max);
-  if (left.kept.empty() || right.kept.empty()) return;
+  bound_side(left, g, left_range(g, c.image_w, c.image_h));
+  bound_side(right, g, right_range(g, c.image_w, c.image_h));
+  if (left.r.empty() || right.r.empty() || !c.in_race(left.low_bound, right.low_bound, factor_max)) return;
+  score_contenders(c, left, g, right.low_bound, factor_max);
+  score_contenders(c, right, g, left.low_bound, factor_max);
+  const double lmin = left.low, rmin = right.low;
 
   int32_t k_lo = g.n_x, k_hi = -1, i_lo = g.n_y, i_hi = -1, r_lo = g.n_rx, r_hi = -1, u_lo = g.n_ry, u_hi = -1;
-  for (const Node &n : left.kept) {
-    k_lo = std::min(k_lo, n.k0), k_hi = std::max(k_hi, n.k1);
-    i_lo = std::min(i_lo, n.i0), i_hi = std::max(i_hi, n.i1);
-  }
-  for (const Node &n : right.kept) {
-    r_lo = std::min(r_lo, n.k0), r_hi = std::max(r_hi, n.k1);
-    u_lo = std::min(u_lo, n.i0), u_hi = std::max(u_hi, n.i1);
-  }
+  for (const Contender &n : left.contenders)
+    if (c.in_race(n.score, rmin, factor_max)) {
+      k_lo = std::min(k_lo, n.k), k_hi = std::max(k_hi, n.k);
+      i_lo = std::min(i_lo, n.i), i_hi = std::max(i_hi, n.i);
+    }
+  for (const Contender &n : right.contenders)
+    if (c.in_race(n.score, lmin, factor_max)) {
+      r_lo = std::min(r_lo, n.k), r_hi = std::max(r_hi, n.k);
+      u_lo = std::min(u_lo, n.i), u_hi = std::max(u_hi, n.i);
+    }
+  if (k_hi < 0 || r_hi < 0) return;
   if (!frame_pair_tables(t, g, {k_lo, k_hi, i_lo, i_hi}, {r_lo, r_hi, u_lo, u_hi})) return;
-  for (const Node &n : left.kept) {
-    const double *v = left.scores.data() + n.scored_at;
-    for (int32_t i = n.i0; i <= n.i1; ++i)
-      for (int32_t k = n.k0; k <= n.k1; ++k, ++v)
-        if (c.in_race(*v, rmin, factor_max)) t.left[static_cast<size_t>(i - t.i0) * t.n_k + (k - t.k0)] = *v;
-  }
-  for (const Node &n : right.kept) {
-    const double *v = right.scores.data() + n.scored_at;
-    for (int32_t u = n.i0; u <= n.i1; ++u)
-      for (int32_t kr = n.k0; kr <= n.k1; ++kr, ++v)
-        if (u >= t.ru0 && u < t.ru0 + t.n_ru && c.in_race(*v, lmin, factor_max))
-          t.right[static_cast<size_t>(kr - t.rk0) * t.n_ru + (u - t.ru0)] = *v;
-  }
+  for (const Contender &n : left.contenders)
+    if (c.in_race(n.score, rmin, factor_max))
+      t.left[static_cast<size_t>(n.i - t.i0) * t.n_k + (n.k - t.k0)] = n.score;
+  for (const Contender &n : right.contenders)
+    if (n.i >= t.ru0 && n.i < t.ru0 + t.n_ru && c.in_race(n.score, lmin, factor_max))
+      t.right[static_cast<size_t>(n.k - t.rk0) * t.n_ru + (n.i - t.ru0)] = n.score;
   search_pairs(c, g, t);
 }
 

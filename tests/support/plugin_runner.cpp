@@ -45,12 +45,32 @@ uint64_t address_space_in_use() {
   return read ? pages * static_cast<uint64_t>(sysconf(_SC_PAGESIZE)) : 0;
 }
 
+// Takes up the free blocks earlier tests left in the heap, largest first,
+// each size until the heap has to grow for it: they would serve the call's
+// blocks without new address space and widen the room it is given. The
+// blocks stay taken; the child ends after the call.
+void use_up_free_heap() {
+  for (const size_t size : {size_t{1} << 20, size_t{64} << 10, size_t{4} << 10, size_t{256}, size_t{32}}) {
+    for (;;) {
+      const void *const end = sbrk(0);
+      void *block = std::malloc(size);
+      if (block == nullptr) return;
+      if (sbrk(0) != end) {
+        std::free(block);
+        break;
+      }
+    }
+  }
+}
+
 // Runs in the child just before the call. False when the setup failed.
 bool apply_options(const RunOptions &options) {
   uint64_t cap = options.address_space_limit;
   if (options.address_space_headroom > 0) {
-    // Large blocks get fresh memory, so what earlier tests left free in the
-    // heap does not widen the room.
+    // Blocks of up to a few MiB come from the heap while it is used up, and
+    // large ones get fresh memory afterwards.
+    if (mallopt(M_MMAP_THRESHOLD, 32 << 20) != 1) return false;
+    use_up_free_heap();
     if (mallopt(M_MMAP_THRESHOLD, 128 << 10) != 1) return false;
     malloc_trim(0);
     const uint64_t in_use = address_space_in_use();
