@@ -9,6 +9,7 @@
 #include "bmp_limits.h"
 #include "bmp_header.h"
 #include "console.h"
+#include "direct_rows.h"
 #include "file_handle.h"
 #include "le_bytes.h"
 #include "pixel_memory.h"
@@ -21,16 +22,20 @@ constexpr uint16_t kBmpSignature = 0x4D42; // "BM"
 constexpr size_t kFileHeaderBytes = 14;
 constexpr size_t kInfoHeaderBytes = 40;
 
-// Rows go through a stream buffer this large: the default of a few KiB
-// would cost a system call every row or two on large pictures. The buffer
-// has to be given: for a null one the C library keeps its default size.
+// Where rows cannot move straight between file and picture (a pipe, or a
+// system without scatter-gather calls), they go through a stream buffer this
+// large: the default of a few KiB would cost a system call every row or two
+// on large pictures. The buffer has to be given: for a null one the C
+// library keeps its default size.
 constexpr size_t kStreamBuffer = size_t{1} << 18;
 
 // Declared before the stream it serves, so it outlives the stream's close.
-// Without memory the stream keeps its own small buffer.
+// Without memory the stream keeps its own small buffer. Attached before the
+// stream's first read or write.
 struct StreamBuffer {
-  std::unique_ptr<char[]> bytes{new (std::nothrow) char[kStreamBuffer]};
-  void attach(std::FILE *f) const {
+  std::unique_ptr<char[]> bytes;
+  void attach(std::FILE *f) {
+    bytes.reset(new (std::nothrow) char[kStreamBuffer]);
     if (bytes) std::setvbuf(f, bytes.get(), _IOFBF, kStreamBuffer);
   }
 };
@@ -55,14 +60,17 @@ void free_bmp(BmpImage *image) {
 }
 
 BmpImagePtr load_bmp(const char *path) {
-  const StreamBuffer buffer;
+  StreamBuffer buffer;
   FileHandle file = open_file(path, "rb");
   if (!file) {
     print_error("Cannot open %s\n", path);
     return nullptr;
   }
   std::FILE *f = file.get();
-  buffer.attach(f);
+  // A stream whose length cannot be told (a pipe) is left to the row reads.
+  const int64_t length = file_length(f);
+  const bool direct = kDirectRows && length >= 0;
+  if (!direct) buffer.attach(f);
 
   uint8_t header[kFileHeaderBytes + kInfoHeaderBytes];
   if (std::fread(header, 1, kFileHeaderBytes, f) != kFileHeaderBytes ||
@@ -93,8 +101,6 @@ BmpImagePtr load_bmp(const char *path) {
   // still there.
   const int64_t row_bytes = 3 * static_cast<int64_t>(width);
   const int32_t padding = row_padding(width);
-  // A stream whose length cannot be told (a pipe) is left to the row reads.
-  const int64_t length = file_length(f);
   if (length >= 0 && !holds_rows(length - pixel_offset, row_bytes, row_bytes + padding, height)) {
     report_truncated_rows();
     return nullptr;
@@ -112,6 +118,15 @@ BmpImagePtr load_bmp(const char *path) {
     return nullptr;
   }
 
+#if !defined(_WIN32)
+  if (direct) {
+    if (!read_rows_at(f, pixel_offset, image->pixels, static_cast<size_t>(row_bytes), padding, height, top_down)) {
+      report_truncated_rows();
+      return nullptr;
+    }
+    return image;
+  }
+#endif
   if (!seek_from_start(f, pixel_offset, kBmpHeaderBytes)) {
     report_truncated_rows();
     return nullptr;
@@ -140,22 +155,28 @@ bool save_bmp(const char *path, const BmpImage &image) {
   uint8_t header[kBmpHeaderBytes];
   fill_bmp24_header(header, image.width, image.height, 0, 0);
 
-  const StreamBuffer buffer;
+  StreamBuffer buffer;
   FileHandle file = open_file(path, "wb");
   if (!file) {
     print_error("Cannot write %s\n", path);
     return false;
   }
   std::FILE *f = file.get();
-  buffer.attach(f);
-  bool ok = std::fwrite(header, 1, sizeof header, f) == sizeof header;
-  static const uint8_t zeros[3] = {};
   const int64_t row_bytes = 3 * static_cast<int64_t>(image.width);
+  bool ok = true;
+#if !defined(_WIN32)
+  ok = write_rows_bottom_up(f, header, sizeof header, image.pixels, static_cast<size_t>(row_bytes), padding,
+                            image.height);
+#else
+  buffer.attach(f);
+  ok = std::fwrite(header, 1, sizeof header, f) == sizeof header;
+  static const uint8_t zeros[3] = {};
   for (int32_t y = image.height - 1; ok && y >= 0; --y) {
     const uint8_t *row = image.pixels + static_cast<size_t>(y) * static_cast<size_t>(row_bytes);
     ok = std::fwrite(row, 1, static_cast<size_t>(row_bytes), f) == static_cast<size_t>(row_bytes) &&
          (padding == 0 || std::fwrite(zeros, 1, padding, f) == static_cast<size_t>(padding));
   }
+#endif
   // Buffered bytes reach the file only on close, so its result counts too.
   ok = close_file(file) && ok;
   if (!ok) print_error("Cannot write %s\n", path);

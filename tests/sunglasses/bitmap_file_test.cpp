@@ -117,6 +117,40 @@ TEST(BitmapFile, TopDownAndLongHeadersLoadLikePlainFiles) {
   }
 }
 
+// Tall pictures take many batches of rows, whether padded or not, and read
+// the same from a file and from a pipe, which gets the stream's way.
+TEST(BitmapFile, TallPicturesLoadAndSaveThroughFilesAndPipes) {
+  for (const auto &[width, height] : {std::pair{3, 1200}, std::pair{4, 700}}) {
+    const TestPicture picture = numbered_picture(width, height);
+    const std::vector<uint8_t> plain = tavrin::test::encode_bmp(picture);
+    for (bool top_down : {false, true}) {
+      SCOPED_TRACE(testing::Message() << width << "x" << height << (top_down ? " top-down" : ""));
+      const std::vector<uint8_t> file = tavrin::test::encode_bmp(picture, {.top_down = top_down});
+      BmpImagePtr image;
+      EXPECT_EQ(load_error(file, &image), "");
+      ASSERT_NE(image, nullptr);
+      EXPECT_EQ(to_picture(*image), picture);
+
+      // The whole file fits the pipe's buffer.
+      int fds[2];
+      ASSERT_EQ(pipe(fds), 0);
+      ASSERT_LT(file.size(), 65536u);
+      const bool written = write(fds[1], file.data(), file.size()) == static_cast<ssize_t>(file.size());
+      close(fds[1]);
+      BmpImagePtr piped = written ? load_bmp(("/dev/fd/" + std::to_string(fds[0])).c_str()) : nullptr;
+      close(fds[0]);
+      ASSERT_NE(piped, nullptr);
+      EXPECT_EQ(to_picture(*piped), picture);
+
+      TempDir dir;
+      ASSERT_TRUE(save_bmp(dir.file("out.bmp").c_str(), *image));
+      const std::vector<uint8_t> saved = tavrin::test::read_file(dir.file("out.bmp"));
+      ASSERT_EQ(saved.size(), plain.size());
+      EXPECT_TRUE(std::equal(saved.begin() + 54, saved.end(), plain.begin() + 54)); // the rows
+    }
+  }
+}
+
 TEST(BitmapFile, MissingFileNamesThePath) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(load_bmp("/nonexistent/in.bmp"), nullptr);

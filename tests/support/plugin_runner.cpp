@@ -72,6 +72,9 @@ bool apply_options(const RunOptions &options) {
     if (mallopt(M_MMAP_THRESHOLD, 32 << 20) != 1) return false;
     use_up_free_heap();
     if (mallopt(M_MMAP_THRESHOLD, 128 << 10) != 1) return false;
+    // The heap then grows by what each block needs, not by 128 KiB more
+    // that would serve the next blocks.
+    if (mallopt(M_TOP_PAD, 0) != 1) return false;
     malloc_trim(0);
     const uint64_t in_use = address_space_in_use();
     if (in_use == 0) return false;
