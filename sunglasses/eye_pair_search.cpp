@@ -150,6 +150,28 @@ struct RegionTables {
     }
   }
 
+  // A lower bound on the score of every w x h window whose top-left corner
+  // lies in [xa, xb] x [ya, yb]. Over such a window W, with I the pixels all
+  // of them share and U the pixels any of them covers: the grey sum is at
+  // least that over I, the eye-map sum at most that over U, and the sum of
+  // squared deviations from W's mean at most that over U from U's mean. The
+  // margin covers the rounding of both this bound and the score (a few
+  // 1e-6 at most, from square roots of variances near zero).
+  double score_bound(int32_t xa, int32_t xb, int32_t ya, int32_t yb, int32_t w, int32_t h) const {
+    const double n = static_cast<double>(int64_t{w} * h);
+    double shared_gray = 0;
+    if (xb <= xa + w - 1 && yb <= ya + h - 1)
+      shared_gray = static_cast<double>(sum(gray, xb, yb, xa + w - 1, ya + h - 1));
+    const int32_t ux = xb + w - 1, uy = yb + h - 1;
+    const double nu = static_cast<double>(int64_t{ux - xa + 1} * (uy - ya + 1));
+    const double su = static_cast<double>(sum(gray, xa, ya, ux, uy));
+    const double qu = static_cast<double>(sum(square, xa, ya, ux, uy));
+    const double eu = static_cast<double>(sum(eye, xa, ya, ux, uy));
+    const double mean_u = su / nu;
+    const double spread = std::max(qu / nu - mean_u * mean_u, 0.0);
+    return ((shared_gray / n - 1.5 * std::sqrt(nu * spread / n)) - 0.8 * (eu / n)) - 1e-3;
+  }
+
   // Lower bounds on the scores score_run gives the same windows, cheaper:
   // products with 1 / n stand in for the quotients, and square roots are
   // taken in single precision. They differ from the scores by rounding
@@ -705,8 +727,24 @@ void coarse_pass(PairSearch &c, const BmpImage &image, const SearchFrame &f, con
 
 // ---- Fine pass: positions move one pixel at a time around the coarse
 // winner. Scores come from tables over the two small regions the windows
-// cover. A cheap lower bound on every window's score settles which windows
-// can still be in a better pair; only those are scored exactly.
+// cover. Lower bounds, over blocks of positions and then a cheap one per
+// window, settle which windows can still be in a better pair; only those
+// are scored exactly.
+
+constexpr int32_t kTile = 16; // first blocks are kTile x kTile positions
+constexpr int32_t kLeaf = 16; // blocks this small are never split
+// A block is split only while its side is at most this share of the window
+// height: the bound over a block is loose when the windows it holds differ
+// much, and then working out every window's bound costs less.
+constexpr int32_t kSplitShare = 2;
+
+// A rectangle of window positions with a lower bound on their scores; once
+// worked out, where its windows' own bounds are kept.
+struct Block {
+  int32_t k0, k1, i0, i1;
+  double bound;
+  int32_t bound_at; // offset into the side's bounds, -1 until worked out
+};
 
 struct Contender {
   int32_t k, i;
@@ -716,63 +754,151 @@ struct Contender {
 struct Side {
   const RegionTables *tables = nullptr;
   int32_t x0 = 0, y0 = 0; // picture position of window index (0, 0)
-  ValidRange r{0, -1, 0, -1};
-  std::vector<double> bounds; // row-major over r
-  double low_bound = kInf;    // the lowest of them
+  std::vector<Block> open;    // min-heap on bound while the lowest is sought
+  std::vector<Block> done;    // worked out
+  std::vector<Block> work;    // blocks still to look at for contenders
+  std::vector<double> bounds; // the windows' bounds, block by block, row-major in each
+  double low_bound = kInf;    // below every score of the side
   std::vector<Contender> contenders;
   double low = kInf; // lowest exact score among the contenders
 };
 
-void bound_side(Side &side, const WidthPlan &g, const ValidRange &r) {
-  side.r = r;
-  side.low_bound = kInf;
-  if (r.empty()) return;
-  const int32_t n_k = r.k_hi - r.k_lo + 1;
-  side.bounds.resize(static_cast<size_t>(n_k) * (r.i_hi - r.i_lo + 1));
-  double *row = side.bounds.data();
-  for (int32_t i = r.i_lo; i <= r.i_hi; ++i, row += n_k)
-    side.low_bound = std::min(side.low_bound,
-                              side.tables->bound_run(side.x0 + r.k_lo, side.y0 + i, g.w, g.h, n_k, row));
+bool heap_order(const Block &a, const Block &b) { return a.bound > b.bound; }
+
+Block make_block(const Side &side, const WidthPlan &g, int32_t k0, int32_t k1, int32_t i0, int32_t i1,
+                 double floor) {
+  // A part's bound is at least its whole's, whichever the rounding says.
+  const double bound = side.tables->score_bound(side.x0 + k0, side.x0 + k1, side.y0 + i0, side.y0 + i1, g.w, g.h);
+  return Block{k0, k1, i0, i1, std::max(bound, floor), -1};
 }
 
-// Scores exactly the windows whose bound leaves them in the race against
+bool splits(const WidthPlan &g, const Block &b) {
+  const int32_t n_k = b.k1 - b.k0 + 1, n_i = b.i1 - b.i0 + 1;
+  return n_k * n_i > kLeaf && std::max(n_k, n_i) * kSplitShare <= g.h;
+}
+
+// The four parts of a block, appended to `out`.
+void split(const Side &side, const WidthPlan &g, const Block &b, std::vector<Block> &out) {
+  const int32_t km = (b.k0 + b.k1) / 2, im = (b.i0 + b.i1) / 2;
+  const int32_t ks[3] = {b.k0, km + 1, b.k1 + 1}, is[3] = {b.i0, im + 1, b.i1 + 1};
+  for (int32_t a = 0; a < 2; ++a)
+    for (int32_t c = 0; c < 2; ++c)
+      if (ks[c] < ks[c + 1] && is[a] < is[a + 1])
+        out.push_back(make_block(side, g, ks[c], ks[c + 1] - 1, is[a], is[a + 1] - 1, b.bound));
+}
+
+// Works out the bound of every window of the block; returns the lowest.
+double work_out(Side &side, const WidthPlan &g, Block &b) {
+  const int32_t n_k = b.k1 - b.k0 + 1;
+  b.bound_at = static_cast<int32_t>(side.bounds.size());
+  side.bounds.resize(side.bounds.size() + static_cast<size_t>(n_k) * (b.i1 - b.i0 + 1));
+  double *row = side.bounds.data() + b.bound_at, low = kInf;
+  for (int32_t i = b.i0; i <= b.i1; ++i, row += n_k)
+    low = std::min(low, side.tables->bound_run(side.x0 + b.k0, side.y0 + i, g.w, g.h, n_k, row));
+  return low;
+}
+
+void start_side(Side &side, const WidthPlan &g, const ValidRange &r) {
+  side.open.clear();
+  side.done.clear();
+  side.bounds.clear();
+  side.low_bound = kInf;
+  if (r.empty()) return;
+  for (int32_t i0 = r.i_lo; i0 <= r.i_hi; i0 += kTile)
+    for (int32_t k0 = r.k_lo; k0 <= r.k_hi; k0 += kTile)
+      side.open.push_back(make_block(side, g, k0, std::min(r.k_hi, k0 + kTile - 1), i0,
+                                     std::min(r.i_hi, i0 + kTile - 1), -kInf));
+  std::make_heap(side.open.begin(), side.open.end(), heap_order);
+}
+
+// Below every score of the side: the lowest window bound worked out, or the
+// lowest bound of a block not worked out.
+double side_floor(const Side &side) {
+  return side.open.empty() ? side.low_bound : std::min(side.low_bound, side.open.front().bound);
+}
+
+// Whether no block left could lower the floor.
+bool side_settled(const Side &side) { return side.open.empty() || side.open.front().bound >= side.low_bound; }
+
+// Splits or works out the block of the lowest bound.
+void refine_side(Side &side, const WidthPlan &g) {
+  std::pop_heap(side.open.begin(), side.open.end(), heap_order);
+  Block b = side.open.back();
+  side.open.pop_back();
+  if (splits(g, b)) {
+    const size_t before = side.open.size();
+    split(side, g, b, side.open);
+    for (size_t i = before + 1; i <= side.open.size(); ++i)
+      std::push_heap(side.open.begin(), side.open.begin() + static_cast<ptrdiff_t>(i), heap_order);
+    return;
+  }
+  side.low_bound = std::min(side.low_bound, work_out(side, g, b));
+  side.done.push_back(b);
+}
+
+// Scores exactly the windows whose bounds leave them in the race against
 // `other`, a lower bound on the other side's scores.
 void score_contenders(const PairSearch &c, Side &side, const WidthPlan &g, double other, double factor_max) {
   side.contenders.clear();
   side.low = kInf;
-  const ValidRange &r = side.r;
-  if (r.empty()) return;
-  const int32_t n_k = r.k_hi - r.k_lo + 1;
-  const double *bound = side.bounds.data();
   auto take = [&](int32_t k, int32_t i) {
     double score;
     side.tables->score_run(side.x0 + k, side.y0 + i, g.w, g.h, 1, &score);
     side.contenders.push_back(Contender{k, i, score});
     side.low = std::min(side.low, score);
   };
-  for (int32_t i = r.i_lo; i <= r.i_hi; ++i, bound += n_k) {
-    int32_t q = 0;
-#if defined(__SSE2__)
-    for (; q + 2 <= n_k; q += 2) {
-      const int in = c.race_mask(bound + q, other, factor_max);
-      if (in & 1) take(r.k_lo + q, i);
-      if (in & 2) take(r.k_lo + q + 1, i);
+  std::vector<Block> &work = side.work;
+  work.assign(side.done.begin(), side.done.end());
+  work.insert(work.end(), side.open.begin(), side.open.end());
+  while (!work.empty()) {
+    Block b = work.back();
+    work.pop_back();
+    if (!c.in_race(b.bound, other, factor_max)) continue;
+    if (b.bound_at < 0) {
+      if (splits(g, b)) {
+        split(side, g, b, work);
+        continue;
+      }
+      work_out(side, g, b);
     }
+    const int32_t n_k = b.k1 - b.k0 + 1;
+    const double *bound = side.bounds.data() + b.bound_at;
+    for (int32_t i = b.i0; i <= b.i1; ++i, bound += n_k) {
+      int32_t q = 0;
+#if defined(__SSE2__)
+      for (; q + 2 <= n_k; q += 2) {
+        const int in = c.race_mask(bound + q, other, factor_max);
+        if (in & 1) take(b.k0 + q, i);
+        if (in & 2) take(b.k0 + q + 1, i);
+      }
 #endif
-    for (; q < n_k; ++q)
-      if (c.in_race(bound[q], other, factor_max)) take(r.k_lo + q, i);
+      for (; q < n_k; ++q)
+        if (c.in_race(bound[q], other, factor_max)) take(b.k0 + q, i);
+    }
   }
 }
 
 // Every window of a pair that beats the best is in the race against the
-// other side's lowest bound, so it is a contender; the other window is one
+// other side's lower bound, so it is a contender; the other window is one
 // too, so the lowest contender score on each side is as good a limit as the
 // side's true lowest.
 void fine_width(PairSearch &c, const WidthPlan &g, Side &left, Side &right, PairTables &t) {
   const double factor_max = g.offset_max * g.spacing_max;
-  bound_side(left, g, left_range(g, c.image_w, c.image_h));
-  bound_side(right, g, right_range(g, c.image_w, c.image_h));
-  if (left.r.empty() || right.r.empty() || !c.in_race(left.low_bound, right.low_bound, factor_max)) return;
+  start_side(left, g, left_range(g, c.image_w, c.image_h));
+  start_side(right, g, right_range(g, c.image_w, c.image_h));
+  // Both floors rise until they settle, unless the width drops out before;
+  // the side with the lower floor is refined first, as the one more likely
+  // to hold the sum down.
+  for (;;) {
+    const double lf = side_floor(left), rf = side_floor(right);
+    if (lf == kInf || rf == kInf || !c.in_race(lf, rf, factor_max)) return;
+    const bool ls = side_settled(left), rs = side_settled(right);
+    if (ls && rs) break;
+    if (rs || (!ls && lf <= rf)) refine_side(left, g);
+    else refine_side(right, g);
+  }
+  left.low_bound = side_floor(left);
+  right.low_bound = side_floor(right);
   score_contenders(c, left, g, right.low_bound, factor_max);
   score_contenders(c, right, g, left.low_bound, factor_max);
   const double lmin = left.low, rmin = right.low;
