@@ -40,20 +40,23 @@ inline double score_from_sums(int64_t s, int64_t q, int64_t e, int64_t n) {
 }
 
 struct FreeCells {
-  void operator()(int64_t *cells) const { std::free(cells); }
+  void operator()(double *cells) const { std::free(cells); }
 };
 
 // Summed-area tables over a rectangle of the picture, with a zero row and
 // column in front so a window sum needs no tests. Window sums are exact
-// integers, the same as those of tables over the whole picture.
+// integers, the same as those of tables over the whole picture. Cells are
+// doubles that hold whole numbers below 2^53 (65025 times the pixels of a
+// picture that can be saved), so sums of them are exact as well and need no
+// conversion.
 struct RegionTables {
   int32_t x0 = 0, y0 = 0; // picture position of the rectangle's first pixel
   int32_t stride = 0;     // rectangle width + 1
   // The three tables one after the other: every cell is written before it
   // is read, so the memory is not cleared first, and large tables get huge
   // pages (allocate_pixels).
-  std::unique_ptr<int64_t[], FreeCells> cells;
-  const int64_t *gray = nullptr, *square = nullptr, *eye = nullptr;
+  std::unique_ptr<double[], FreeCells> cells;
+  const double *gray = nullptr, *square = nullptr, *eye = nullptr;
 
   void build(const BmpImage &image, int32_t left, int32_t top, int32_t right, int32_t bottom) {
     left = std::max(left, 0);
@@ -65,14 +68,14 @@ struct RegionTables {
     const int32_t w = std::max(right - left + 1, 0), h = std::max(bottom - top + 1, 0);
     stride = w + 1;
     const size_t n = static_cast<size_t>(stride) * (h + 1);
-    cells.reset(reinterpret_cast<int64_t *>(allocate_pixels(3 * n * sizeof(int64_t))));
+    cells.reset(reinterpret_cast<double *>(allocate_pixels(3 * n * sizeof(double))));
     if (!cells) throw std::bad_alloc();
-    int64_t *const gray = cells.get(), *const square = gray + n, *const eye = square + n;
+    double *const gray = cells.get(), *const square = gray + n, *const eye = square + n;
     this->gray = gray, this->square = square, this->eye = eye;
     // The zero row in front, and the zero column of every row.
-    std::fill(gray, gray + stride, int64_t{0});
-    std::fill(square, square + stride, int64_t{0});
-    std::fill(eye, eye + stride, int64_t{0});
+    std::fill(gray, gray + stride, 0.0);
+    std::fill(square, square + stride, 0.0);
+    std::fill(eye, eye + stride, 0.0);
     for (int32_t r = 1; r <= h; ++r) {
       const size_t at = static_cast<size_t>(r) * stride;
       gray[at] = square[at] = eye[at] = 0;
@@ -88,15 +91,15 @@ struct RegionTables {
         sg += v;
         sq += v * v;
         se += eye_row[c];
-        gray[row + c + 1] = gray[above + c + 1] + sg;
-        square[row + c + 1] = square[above + c + 1] + sq;
-        eye[row + c + 1] = eye[above + c + 1] + se;
+        gray[row + c + 1] = gray[above + c + 1] + static_cast<double>(sg);
+        square[row + c + 1] = square[above + c + 1] + static_cast<double>(sq);
+        eye[row + c + 1] = eye[above + c + 1] + static_cast<double>(se);
       }
     }
   }
 
   // Sum of `table` over the inclusive picture window, which lies inside.
-  int64_t sum(const int64_t *table, int32_t xa, int32_t ya, int32_t xb, int32_t yb) const {
+  double sum(const double *table, int32_t xa, int32_t ya, int32_t xb, int32_t yb) const {
     const size_t top = static_cast<size_t>(ya - y0) * stride, bottom = static_cast<size_t>(yb - y0 + 1) * stride;
     const size_t a = static_cast<size_t>(xa - x0), b = static_cast<size_t>(xb - x0 + 1);
     return table[bottom + b] - table[bottom + a] - table[top + b] + table[top + a];
@@ -105,17 +108,11 @@ struct RegionTables {
 #if defined(__SSE2__)
   // Sums of `t` over two windows side by side: the table offsets of the
   // first one's corner rows are `top` and `bottom`, its corner columns a
-  // and b; the second is one column further. The sums
-  // are below 2^52 and not negative, so they become doubles exactly by
-  // placing them in the mantissa of 2^52 and subtracting 2^52.
-  static __m128d pair_sums(const int64_t *t, size_t top, size_t bottom, size_t a, size_t b) {
-    const __m128i s = _mm_add_epi64(
-        _mm_sub_epi64(_mm_sub_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i *>(t + bottom + b)),
-                                    _mm_loadu_si128(reinterpret_cast<const __m128i *>(t + bottom + a))),
-                      _mm_loadu_si128(reinterpret_cast<const __m128i *>(t + top + b))),
-        _mm_loadu_si128(reinterpret_cast<const __m128i *>(t + top + a)));
-    return _mm_sub_pd(_mm_castsi128_pd(_mm_or_si128(s, _mm_set1_epi64x(0x4330000000000000))),
-                      _mm_set1_pd(4503599627370496.0));
+  // and b; the second is one column further.
+  static __m128d pair_sums(const double *t, size_t top, size_t bottom, size_t a, size_t b) {
+    return _mm_add_pd(_mm_sub_pd(_mm_sub_pd(_mm_loadu_pd(t + bottom + b), _mm_loadu_pd(t + bottom + a)),
+                                 _mm_loadu_pd(t + top + b)),
+                      _mm_loadu_pd(t + top + a));
   }
 #endif
 
@@ -124,12 +121,12 @@ struct RegionTables {
     const size_t top = static_cast<size_t>(y - y0) * stride, bottom = static_cast<size_t>(y - y0 + h) * stride;
     const size_t a = static_cast<size_t>(x - x0), b = a + w;
     const int64_t n = int64_t{w} * h;
-    const int64_t *g = gray, *q = square, *e = eye;
+    const double *g = gray, *q = square, *e = eye;
     int32_t k = 0;
 #if defined(__SSE2__)
     // Two windows at a time, the same operations in the same order.
     const __m128d count_d = _mm_set1_pd(static_cast<double>(n));
-    auto window_sums = [&](const int64_t *t, size_t at) { return pair_sums(t, top + at, bottom + at, a, b); };
+    auto window_sums = [&](const double *t, size_t at) { return pair_sums(t, top + at, bottom + at, a, b); };
     for (; k + 2 <= count; k += 2) {
       const size_t at = static_cast<size_t>(k);
       const __m128d mean = _mm_div_pd(window_sums(g, at), count_d);
@@ -145,8 +142,9 @@ struct RegionTables {
 #endif
     for (; k < count; ++k) {
       const size_t ta = top + a + k, tb = top + b + k, ba = bottom + a + k, bb = bottom + b + k;
-      out[k] = score_from_sums(g[bb] - g[ba] - g[tb] + g[ta], q[bb] - q[ba] - q[tb] + q[ta],
-                               e[bb] - e[ba] - e[tb] + e[ta], n);
+      out[k] = score_from_sums(static_cast<int64_t>(g[bb] - g[ba] - g[tb] + g[ta]),
+                               static_cast<int64_t>(q[bb] - q[ba] - q[tb] + q[ta]),
+                               static_cast<int64_t>(e[bb] - e[ba] - e[tb] + e[ta]), n);
     }
   }
 
@@ -181,12 +179,12 @@ struct RegionTables {
     const size_t top = static_cast<size_t>(y - y0) * stride, bottom = static_cast<size_t>(y - y0 + h) * stride;
     const size_t a = static_cast<size_t>(x - x0), b = a + w;
     const double inv = 1.0 / static_cast<double>(int64_t{w} * h);
-    const int64_t *g = gray, *q = square, *e = eye;
+    const double *g = gray, *q = square, *e = eye;
     double low = kInf;
     int32_t k = 0;
 #if defined(__SSE2__)
     const __m128d inv_d = _mm_set1_pd(inv);
-    auto window_sums = [&](const int64_t *t, size_t at) { return pair_sums(t, top + at, bottom + at, a, b); };
+    auto window_sums = [&](const double *t, size_t at) { return pair_sums(t, top + at, bottom + at, a, b); };
     // Mean, spread and eye-map mean of two windows; the spread's square
     // root comes later, four at a time in single precision.
     auto parts = [&](size_t at, __m128d &mean, __m128d &v, __m128d &e_mean) {
@@ -216,9 +214,9 @@ struct RegionTables {
 #endif
     for (; k < count; ++k) {
       const size_t ta = top + a + k, tb = top + b + k, ba = bottom + a + k, bb = bottom + b + k;
-      const double mean = static_cast<double>(g[bb] - g[ba] - g[tb] + g[ta]) * inv;
-      const double v = std::max(static_cast<double>(q[bb] - q[ba] - q[tb] + q[ta]) * inv - mean * mean, 0.0);
-      const double e_mean = static_cast<double>(e[bb] - e[ba] - e[tb] + e[ta]) * inv;
+      const double mean = (g[bb] - g[ba] - g[tb] + g[ta]) * inv;
+      const double v = std::max((q[bb] - q[ba] - q[tb] + q[ta]) * inv - mean * mean, 0.0);
+      const double e_mean = (e[bb] - e[ba] - e[tb] + e[ta]) * inv;
       out[k] = ((mean - 1.5 * std::sqrt(v)) - 0.8 * e_mean) - kBoundSlack;
       low = std::min(low, out[k]);
     }
