@@ -36,8 +36,9 @@ void usage(std::FILE *to) {
                "\n"
                "Makes a photo-like JPEG (default 16 megapixels, quality 90, 4:2:0) with\n"
                "`vips copy`, then times, best of --runs, `vips copy in.jpg out.jpg` and\n"
-               "`tavrin EFFECT in.jpg out.jpg` for every effect, and one photo::run_job\n"
-               "per effect in this process for the share of the private BMPs.\n");
+               "`tavrin EFFECT in.jpg out.jpg` for every effect, and --runs photo::run_job\n"
+               "per effect in this process for the share of the private BMPs (the\n"
+               "quickest counts).\n");
 }
 
 bool parse(int argc, char **argv, Options &o) {
@@ -114,7 +115,12 @@ int run_photo_bench(int argc, char **argv) {
     job.input = jpg;
     job.output = out;
     job.plugin_dir = bin;
-    const photo::JobResult r = quiet_job(job);
+    // Like the command, the quickest of --runs jobs counts.
+    photo::JobResult r = quiet_job(job);
+    for (int i = 1; i < o.runs; ++i) {
+      photo::JobResult again = quiet_job(job);
+      if (again.total_ms < r.total_ms) r = std::move(again);
+    }
     const double share = r.total_ms > 0 ? r.staging_ms / r.total_ms : 0;
     const bool met = s > 0 && copy > 0 && s / copy <= kPathTarget && share < kStagingTarget;
     all_met = all_met && met;
@@ -125,8 +131,8 @@ int run_photo_bench(int argc, char **argv) {
                 met ? "yes" : "NO");
   }
   std::printf("\ntargets: within %.1fx of the copy, private BMPs under %.0f%% of the call; the\n"
-              "columns after the ratio are one in-process run_job, in ms (decode and encode\n"
-              "include the staging)\n",
+              "columns after the ratio are the quickest of as many in-process run_jobs, in\n"
+              "ms (decode and encode include the staging)\n",
               kPathTarget, 100 * kStagingTarget);
   if (o.keep_dir.empty()) fs::remove_all(dir);
   return all_met ? 0 : 1;

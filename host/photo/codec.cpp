@@ -169,9 +169,10 @@ bool write_plugin_bmp(const DecodedPhoto &photo, int bmp_fd, double &staging_ms,
     why = "nothing decoded";
     return false;
   }
+  const auto start = std::chrono::steady_clock::now();
   Bmp24Writer bmp;
   if (!bmp.open(bmp_fd, photo.width(), photo.height(), why)) return false;
-  SinkState state{&bmp, 0, {}};
+  SinkState state{&bmp, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count(), {}};
   // libvips calls put_rows from a thread of its own, beside the decoder.
   if (vips_sink_disc(photo.parts->rgb.get_image(), put_rows, &state) != 0) {
     if (!state.why.empty()) {

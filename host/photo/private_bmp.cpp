@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "bmp_header.h"
+#include "channel_order.h"
 #include "bmp_limits.h"
 #include "le_bytes.h"
 
@@ -64,17 +65,11 @@ bool map_whole(int fd, FileMapping &map, bool writable, std::string &why) {
 }
 
 // Swaps rows a and b (width pixels each), turning both from one channel
-// order to the other on the way.
-void swap_rows_and_channels(uint8_t *a, uint8_t *b, size_t pixels) {
-  for (size_t i = 0; i < pixels * 3; i += 3) {
-    const uint8_t a0 = a[i], a1 = a[i + 1], a2 = a[i + 2];
-    a[i] = b[i + 2];
-    a[i + 1] = b[i + 1];
-    a[i + 2] = b[i];
-    b[i] = a2;
-    b[i + 1] = a1;
-    b[i + 2] = a0;
-  }
+// order to the other on the way; `spare` holds a row.
+void swap_rows_and_channels(uint8_t *a, uint8_t *b, size_t pixels, uint8_t *spare) {
+  std::memcpy(spare, a, pixels * 3);
+  tavrin::swap_red_blue(a, b, pixels);
+  tavrin::swap_red_blue(b, spare, pixels);
 }
 
 } // namespace
@@ -96,15 +91,6 @@ std::optional<BmpSize> bmp_size(const uint8_t *head, size_t size) {
   const int64_t width = get_le32s(head + 18);
   const int64_t height = get_le32s(head + 22);
   return BmpSize{width < 0 ? -width : width, height < 0 ? -height : height};
-}
-
-void swap_red_blue(const uint8_t *from, uint8_t *to, size_t pixels) {
-  for (size_t i = 0; i < pixels * 3; i += 3) {
-    const uint8_t r = from[i], g = from[i + 1], b = from[i + 2];
-    to[i] = b;
-    to[i + 1] = g;
-    to[i + 2] = r;
-  }
 }
 
 bool Bmp24Writer::open(int fd, int32_t width, int32_t height, std::string &why) {
@@ -138,7 +124,7 @@ bool Bmp24Writer::write_rows(int32_t top, int32_t count, const uint8_t *rgb, siz
   }
   // Stored bottom first, so the strip's last row comes first in the file.
   for (int32_t i = 0; i < count; ++i)
-    swap_red_blue(rgb + static_cast<size_t>(i) * rgb_stride, strip_.get() + static_cast<size_t>(count - 1 - i) * stride_,
+    swap_red_blue(strip_.get() + static_cast<size_t>(count - 1 - i) * stride_, rgb + static_cast<size_t>(i) * rgb_stride,
                   static_cast<size_t>(width_));
   const size_t bytes = static_cast<size_t>(count) * stride_;
   const off_t at = static_cast<off_t>(kBmpHeaderBytes + static_cast<int64_t>(height_ - top - count) * static_cast<int64_t>(stride_));
@@ -177,8 +163,8 @@ bool read_bmp24(int fd, RgbPixels &out, std::string &why) {
   const size_t row_bytes = static_cast<size_t>(l.width) * 3;
   for (int32_t y = 0; y < l.height; ++y) {
     const int32_t stored = l.bottom_up ? l.height - 1 - y : y;
-    swap_red_blue(map.data() + l.offset + static_cast<size_t>(stored) * l.stride,
-                  out.data.get() + static_cast<size_t>(y) * row_bytes, static_cast<size_t>(l.width));
+    swap_red_blue(out.data.get() + static_cast<size_t>(y) * row_bytes,
+                  map.data() + l.offset + static_cast<size_t>(stored) * l.stride, static_cast<size_t>(l.width));
   }
   return true;
 }
@@ -191,9 +177,10 @@ bool bmp24_to_rgb_in_place(int fd, FileMapping &mapping, RgbView &view, std::str
   const auto row = [&](int32_t y) { return p + static_cast<size_t>(y) * l.stride; };
   // Rows [from, to) of the top half (bottom-up) or of the whole picture.
   const auto turn = [&](int32_t from, int32_t to) {
+    std::unique_ptr<uint8_t[]> spare(l.bottom_up ? new uint8_t[w * 3] : nullptr);
     for (int32_t y = from; y < to; ++y)
       if (l.bottom_up)
-        swap_rows_and_channels(row(y), row(l.height - 1 - y), w);
+        swap_rows_and_channels(row(y), row(l.height - 1 - y), w, spare.get());
       else
         swap_red_blue(row(y), row(y), w);
   };

@@ -68,9 +68,6 @@ private:
   size_t strip_rows_ = 0;
 };
 
-// Red, green, blue to blue, green, red (the same swap both ways), `pixels` long.
-void swap_red_blue(const uint8_t *from, uint8_t *to, size_t pixels);
-
 // Writes `rgb` to `fd` as a 24-bit bottom-up BMP.
 bool write_bmp24(int fd, RgbView rgb, std::string &why);
 
