@@ -13,16 +13,31 @@ double ratio(int64_t offset, int64_t radius) {
   return static_cast<double>(offset) / static_cast<double>(radius);
 }
 
+// Columns go in stretches of this many, each stretch's ratios worked out
+// once for all its rows: every pixel is blended once per shape, so the order
+// does not matter, and no memory is needed.
+constexpr int64_t kStretch = 256;
+
+// squares[i] = ratio(x0 + i - centre, radius)^2 for the stretch from x0.
+void column_squares(int64_t x0, int64_t n, int64_t centre, int64_t radius, double *squares) {
+  for (int64_t i = 0; i < n; ++i) {
+    const double h = ratio(x0 + i - centre, radius);
+    squares[i] = h * h;
+  }
+}
+
 void tint_upper_half(BmpImage &image, int cx, int cy, int a, int b) {
-  for (int64_t y = int64_t{cy} - b; y <= cy; ++y) {
-    const int64_t u = y - cy;
-    const double s = ratio(u + b, b);
-    const double g = (1.0 - s) * 0.15; // 0.15 on the top row, 0 on the centre row
-    const double v = ratio(u, b);
-    for (int64_t x = int64_t{cx} - a; x <= int64_t{cx} + a; ++x) {
-      const double h = ratio(x - cx, a);
-      if (h * h + v * v <= 1.0)
-        blend_pixel(image, static_cast<int>(x), static_cast<int>(y), 0, 0, 0, g);
+  double h2[kStretch];
+  for (int64_t x0 = int64_t{cx} - a; x0 <= int64_t{cx} + a; x0 += kStretch) {
+    const int64_t n = std::min(kStretch, int64_t{cx} + a - x0 + 1);
+    column_squares(x0, n, cx, a, h2);
+    for (int64_t y = int64_t{cy} - b; y <= cy; ++y) {
+      const int64_t u = y - cy;
+      const double s = ratio(u + b, b);
+      const double g = (1.0 - s) * 0.15; // 0.15 on the top row, 0 on the centre row
+      const double v = ratio(u, b), v2 = v * v;
+      for (int64_t i = 0; i < n; ++i)
+        if (h2[i] + v2 <= 1.0) blend_pixel(image, static_cast<int>(x0 + i), static_cast<int>(y), 0, 0, 0, g);
     }
   }
 }
@@ -52,12 +67,15 @@ void blend_pixel(BmpImage &image, int x, int y, uint8_t red, uint8_t green, uint
 
 void fill_ellipse_blended(BmpImage &image, int cx, int cy, int rx, int ry, uint8_t red,
                           uint8_t green, uint8_t blue, double alpha) {
-  for (int64_t y = int64_t{cy} - ry; y <= int64_t{cy} + ry; ++y) {
-    const double v = ratio(y - cy, ry);
-    for (int64_t x = int64_t{cx} - rx; x <= int64_t{cx} + rx; ++x) {
-      const double h = ratio(x - cx, rx);
-      if (h * h + v * v <= 1.0)
-        blend_pixel(image, static_cast<int>(x), static_cast<int>(y), red, green, blue, alpha);
+  double h2[kStretch];
+  for (int64_t x0 = int64_t{cx} - rx; x0 <= int64_t{cx} + rx; x0 += kStretch) {
+    const int64_t n = std::min(kStretch, int64_t{cx} + rx - x0 + 1);
+    column_squares(x0, n, cx, rx, h2);
+    for (int64_t y = int64_t{cy} - ry; y <= int64_t{cy} + ry; ++y) {
+      const double v = ratio(y - cy, ry), v2 = v * v;
+      for (int64_t i = 0; i < n; ++i)
+        if (h2[i] + v2 <= 1.0)
+          blend_pixel(image, static_cast<int>(x0 + i), static_cast<int>(y), red, green, blue, alpha);
     }
   }
 }
@@ -65,17 +83,23 @@ void fill_ellipse_blended(BmpImage &image, int cx, int cy, int rx, int ry, uint8
 void draw_ellipse_ring(BmpImage &image, int cx, int cy, int rx, int ry, int thickness,
                        uint8_t red, uint8_t green, uint8_t blue, double alpha) {
   const int64_t t = thickness;
-  for (int64_t y = int64_t{cy} - ry - t; y <= int64_t{cy} + ry + t; ++y) {
-    const int64_t dy = y - cy;
-    for (int64_t x = int64_t{cx} - rx - t; x <= int64_t{cx} + rx + t; ++x) {
-      const int64_t dx = x - cx;
-      const double ox = ratio(dx, rx), oy = ratio(dy, ry);
-      const double outer = ox * ox + oy * oy;
-      if (outer > 1.0) continue; // NaN is not above 1.0: such pixels go on
-      const double iy = ratio(dy, ry - t), ix = ratio(dx, rx - t);
-      const double inner = iy * iy + ix * ix;
-      if (inner >= 1.0)
-        blend_pixel(image, static_cast<int>(x), static_cast<int>(y), red, green, blue, alpha);
+  double ox2[kStretch], ix2[kStretch];
+  const int64_t x_last = int64_t{cx} + rx + t;
+  for (int64_t x0 = int64_t{cx} - rx - t; x0 <= x_last; x0 += kStretch) {
+    const int64_t n = std::min(kStretch, x_last - x0 + 1);
+    column_squares(x0, n, cx, rx, ox2);
+    column_squares(x0, n, cx, int64_t{rx} - t, ix2);
+    for (int64_t y = int64_t{cy} - ry - t; y <= int64_t{cy} + ry + t; ++y) {
+      const int64_t dy = y - cy;
+      const double oy = ratio(dy, ry), iy = ratio(dy, ry - t);
+      const double oy2 = oy * oy, iy2 = iy * iy;
+      for (int64_t i = 0; i < n; ++i) {
+        const double outer = ox2[i] + oy2;
+        if (outer > 1.0) continue; // NaN is not above 1.0: such pixels go on
+        const double inner = iy2 + ix2[i];
+        if (inner >= 1.0)
+          blend_pixel(image, static_cast<int>(x0 + i), static_cast<int>(y), red, green, blue, alpha);
+      }
     }
   }
 }
