@@ -86,12 +86,13 @@ FaceRect detect_face_region(const BmpImage &image) {
   std::unique_ptr<SkinRun[]> runs(
       keep_runs ? new (std::nothrow) SkinRun[static_cast<size_t>(height) * grid_w] : nullptr);
   const uint8_t *px = image.pixels;
+  const int64_t pixels = int64_t{width} * height;
   for (int32_t y = 0; y < height; ++y) {
     int32_t *grid_row = grid.data() + (y / cell_h) * grid_w;
     // Cell by cell, so no pixel needs a division.
     for (int32_t x = 0, cell = 0; x < width; x += cell_w, ++cell) {
       const int32_t n = static_cast<int32_t>(std::min<int64_t>(cell_w, int64_t{width} - x));
-      const SkinRun run = scan_skin_run(px, n);
+      const SkinRun run = scan_skin_run(px, n, pixels - (px - image.pixels) / 3);
       grid_row[cell] += run.count;
       if (runs) runs[static_cast<size_t>(y) * grid_w + cell] = run;
       px += static_cast<size_t>(n) * 3;

@@ -79,7 +79,7 @@ uint32_t skin_block_mask(const uint8_t *px) {
 #endif
 }
 
-SkinRun scan_skin_run(const uint8_t *px, int32_t n) {
+SkinRun scan_skin_run(const uint8_t *px, int32_t n, int64_t readable) {
   SkinRun run{0, -1, -1};
   auto take = [&run](int32_t i, uint32_t skin) {
     if (skin == 0) return;
@@ -90,12 +90,17 @@ SkinRun scan_skin_run(const uint8_t *px, int32_t n) {
   int32_t i = 0;
   for (; i + 16 <= n; i += 16) take(i, skin_block_mask(px + static_cast<size_t>(i) * 3));
   if (i < n) {
-    // The last few pixels through a block of their own, so nothing past the
-    // run is read; the bits of the unused lanes are dropped.
-    uint8_t tail[48] = {};
+    // The bits of the lanes past the run are dropped. Where those pixels
+    // may not be read, the last few go through a block of their own.
     const int32_t left = n - i;
-    std::memcpy(tail, px + static_cast<size_t>(i) * 3, static_cast<size_t>(left) * 3);
-    take(i, skin_block_mask(tail) & ((1u << left) - 1));
+    const uint32_t lanes = (1u << left) - 1;
+    if (readable - i >= 16) {
+      take(i, skin_block_mask(px + static_cast<size_t>(i) * 3) & lanes);
+    } else {
+      uint8_t tail[48] = {};
+      std::memcpy(tail, px + static_cast<size_t>(i) * 3, static_cast<size_t>(left) * 3);
+      take(i, skin_block_mask(tail) & lanes);
+    }
   }
   return run;
 }

@@ -16,7 +16,10 @@ struct SkinRun {
 uint32_t skin_block_mask(const uint8_t *px);
 
 // The skin pixels among the `n` pixels (blue, green, red) starting at `px`.
-// Reads no byte outside them.
-SkinRun scan_skin_run(const uint8_t *px, int32_t n);
+// Reads no byte outside the first `readable` pixels (at least n): a short
+// last block is read in place when the pixels after the run may be read, and
+// only copied out when they may not.
+SkinRun scan_skin_run(const uint8_t *px, int32_t n, int64_t readable);
+inline SkinRun scan_skin_run(const uint8_t *px, int32_t n) { return scan_skin_run(px, n, n); }
 
 } // namespace tavrin::sunglasses

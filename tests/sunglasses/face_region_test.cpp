@@ -113,6 +113,13 @@ TEST(SkinRule, RunsCountLikeSinglePixels) {
     ASSERT_EQ(run.count, count) << trial;
     ASSERT_EQ(run.first, first) << trial;
     ASSERT_EQ(run.last, last) << trial;
+    // Followed by readable skin, which the last block reads and must drop.
+    std::vector<uint8_t> longer(row.begin(), row.end());
+    for (int i = 0; i < 16; ++i) longer.insert(longer.end(), {120, 140, 200});
+    const SkinRun more = scan_skin_run(longer.data(), n, n + 16);
+    ASSERT_EQ(more.count, count) << trial;
+    ASSERT_EQ(more.first, first) << trial;
+    ASSERT_EQ(more.last, last) << trial;
   }
 }
 
