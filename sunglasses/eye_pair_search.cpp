@@ -731,8 +731,8 @@ void coarse_pass(PairSearch &c, const BmpImage &image, const SearchFrame &f, con
 
 constexpr int32_t kTile = 16; // first blocks are kTile x kTile positions
 constexpr int32_t kLeaf = 16; // blocks this small are never split
-// A block is split only while its side is at most this share of the window
-// height: the bound over a block is loose when the windows it holds differ
+// A block is split only while its side is at most the window height over
+// this: the bound over a block is loose when the windows it holds differ
 // much, and then working out every window's bound costs less.
 constexpr int32_t kSplitShare = 2;
 
