@@ -79,6 +79,23 @@ TEST(Shapes, RingWithNoInnerWidthSparesOnlyTheCentreColumn) {
     }
 }
 
+// Shapes wider than a stretch of columns, partly off the picture, against
+// the formulas pixel by pixel: a lens and a frame.
+TEST(Shapes, WideShapesMatchTheFormulaInEveryColumn) {
+  const int cx = 330, cy = 30, rx = 300, ry = 25, t = 7;
+  ImageBuffer lens = grey_canvas(600, 60), ring = grey_canvas(600, 60);
+  fill_ellipse_blended(lens.image, cx, cy, rx, ry, 10, 10, 12, 0.78);
+  draw_ellipse_ring(ring.image, cx, cy, rx, ry, t, 5, 5, 5, 1.0);
+  for (int y = 0; y < 60; ++y)
+    for (int x = 0; x < 600; ++x) {
+      const double h = static_cast<double>(x - cx) / rx, v = static_cast<double>(y - cy) / ry;
+      ASSERT_EQ(lens.at(x, y), h * h + v * v <= 1.0 ? kTinted : kGrey) << x << "," << y;
+      const double ix = static_cast<double>(x - cx) / (rx - t), iy = static_cast<double>(y - cy) / (ry - t);
+      const bool framed = h * h + v * v <= 1.0 && iy * iy + ix * ix >= 1.0;
+      ASSERT_EQ(ring.at(x, y), framed ? kFrame : kGrey) << x << "," << y;
+    }
+}
+
 TEST(Shapes, ThickLineIsAPlusBrushWithBothEnds) {
   ImageBuffer canvas = grey_canvas(20, 10);
   draw_thick_line(canvas.image, 3, 5, 6, 5, 2, 5, 5, 5, 1.0);
