@@ -66,4 +66,18 @@ struct ImageBuffer {
   BmpImage image{};
 };
 
+// splitmix64: the same pictures on every run.
+struct Random {
+  uint64_t state;
+  uint64_t next() {
+    uint64_t z = (state += 0x9E3779B97F4A7C15u);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+    return z ^ (z >> 31);
+  }
+  int32_t below(int32_t n) { return static_cast<int32_t>(next() % static_cast<uint64_t>(n)); }
+  int32_t between(int32_t lo, int32_t hi) { return lo + below(hi - lo + 1); }
+  uint8_t byte() { return static_cast<uint8_t>(next()); }
+};
+
 } // namespace tavrin::sunglasses::test

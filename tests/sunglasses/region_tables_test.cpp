@@ -8,22 +8,14 @@
 #include <cstring>
 #include <vector>
 
+#include "fixtures.h"
 #include "region_tables.h"
 #include "whole_picture_tables.h"
 
 namespace tavrin::sunglasses {
 namespace {
 
-struct Random {
-  uint64_t state;
-  uint64_t next() {
-    uint64_t z = (state += 0x9E3779B97F4A7C15u);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
-    return z ^ (z >> 31);
-  }
-  int32_t between(int32_t lo, int32_t hi) { return lo + static_cast<int32_t>(next() % (hi - lo + 1)); }
-};
+using test::Random;
 
 // Noise, a few greys in blocks (many equal windows, variances that round
 // below zero), flat pictures and dark ones.
