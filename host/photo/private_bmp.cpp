@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <thread>
 
 #include "bmp_header.h"
@@ -175,22 +177,29 @@ bool bmp24_to_rgb_in_place(int fd, FileMapping &mapping, RgbView &view, std::str
   uint8_t *p = mapping.data() + l.offset;
   const size_t w = static_cast<size_t>(l.width);
   const auto row = [&](int32_t y) { return p + static_cast<size_t>(y) * l.stride; };
+  // A spare row for each thread, taken here: an allocation failing in the
+  // second thread could not be reported.
+  std::unique_ptr<uint8_t[]> spares(l.bottom_up ? new (std::nothrow) uint8_t[2 * w * 3] : nullptr);
+  if (l.bottom_up && !spares) {
+    why = "not enough memory to turn the plug-in's picture";
+    return false;
+  }
   // Rows [from, to) of the top half (bottom-up) or of the whole picture.
-  const auto turn = [&](int32_t from, int32_t to) {
-    std::unique_ptr<uint8_t[]> spare(l.bottom_up ? new uint8_t[w * 3] : nullptr);
+  const auto turn = [&](int32_t from, int32_t to, uint8_t *spare) {
     for (int32_t y = from; y < to; ++y)
       if (l.bottom_up)
-        swap_rows_and_channels(row(y), row(l.height - 1 - y), w, spare.get());
+        swap_rows_and_channels(row(y), row(l.height - 1 - y), w, spare);
       else
         swap_red_blue(row(y), row(y), w);
   };
   const int32_t rows = l.bottom_up ? l.height / 2 : l.height;
+  uint8_t *const second = spares ? spares.get() + w * 3 : nullptr;
   if (std::thread::hardware_concurrency() > 1 && rows >= 64) {
-    std::thread half(turn, rows / 2, rows);
-    turn(0, rows / 2);
+    std::thread half(turn, rows / 2, rows, second);
+    turn(0, rows / 2, spares.get());
     half.join();
   } else {
-    turn(0, rows);
+    turn(0, rows, spares.get());
   }
   if (l.bottom_up && l.height % 2 == 1) swap_red_blue(row(l.height / 2), row(l.height / 2), w);
   // Rows close up over their padding, front to back: each moves towards
