@@ -1,6 +1,8 @@
 #include "photo/codec.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <cstdio>
@@ -207,45 +209,103 @@ bool decode_pixels(const DecodedPhoto &photo, RgbPixels &out, std::string &why) 
   return true;
 }
 
+namespace {
+
+// Encodes `image` (3-band uchar) as `format` into `fd`; throws VError.
+void encode_image(VImage image, const DecodedPhoto *source, const std::string &format, const EncodeOptions &options,
+                  int fd, std::string &why) {
+  const DecodedPhoto::Parts *kept = source != nullptr ? source->parts.get() : nullptr;
+  auto *copy = VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB);
+  if (kept != nullptr && kept->xres > 0) copy->set("xres", kept->xres)->set("yres", kept->yres);
+  image = image.copy(copy);
+  if (kept != nullptr && kept->has_alpha && format_has_alpha(format) && kept->alpha.width() == image.width() &&
+      kept->alpha.height() == image.height())
+    image = image.bandjoin(kept->alpha);
+  if (kept != nullptr && !options.strip) {
+    for (const auto &[name, data] : kept->blobs)
+      vips_image_set_blob_copy(image.get_image(), name.c_str(), data.data(), data.size());
+    image.set(VIPS_META_ORIENTATION, 1);
+  }
+  char suffix[96];
+  const char *strip = options.strip ? ",strip" : "";
+  if (format == "jpg")
+    std::snprintf(suffix, sizeof suffix, ".jpg[Q=%d,subsample_mode=on%s]", options.quality, strip);
+  else if (format == "webp" || format == "heic")
+    std::snprintf(suffix, sizeof suffix, ".%s[Q=%d%s]", format.c_str(), options.quality, strip);
+  else if (format == "avif")
+    std::snprintf(suffix, sizeof suffix, ".heif[Q=%d,compression=av1%s]", options.quality, strip);
+  else if (format == "png" || format == "tif")
+    std::snprintf(suffix, sizeof suffix, ".%s[strip=%s]", format.c_str(), options.strip ? "true" : "false");
+  else {
+    why = "cannot write " + format + " pictures";
+    return;
+  }
+  vips::VTarget target = vips::VTarget::new_to_descriptor(fd);
+  image.write_to_target(suffix, target);
+}
+
+struct RowSource {
+  const Bmp24Rows *rows;
+  std::atomic<int64_t> nanoseconds{0};
+  std::atomic<int> read_errno{0};
+};
+
+// Fills a region of the encoder's picture straight from the plug-in's BMP;
+// libvips calls it from its worker threads, beside the encoder.
+int generate_rows(VipsRegion *out, void *, void *a, void *, gboolean *) {
+  auto *source = static_cast<RowSource *>(a);
+  const auto start = std::chrono::steady_clock::now();
+  const VipsRect &r = out->valid;
+  const bool ok = source->rows->read(r.top, r.height, r.left, r.width,
+                                     reinterpret_cast<uint8_t *>(VIPS_REGION_ADDR(out, r.left, r.top)),
+                                     VIPS_REGION_LSKIP(out));
+  source->nanoseconds += std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count();
+  if (ok) return 0;
+  source->read_errno = errno != 0 ? errno : EIO;
+  vips_error("tavrin", "cannot read the plug-in's picture");
+  return -1;
+}
+
+} // namespace
+
 bool encode(RgbView pixels, const DecodedPhoto *source, const std::string &format, const EncodeOptions &options,
             int fd, std::string &why) {
   if (!codec_ready(why)) return false;
+  why.clear();
   try {
-    VImage image = VImage::new_from_memory(const_cast<uint8_t *>(pixels.data), pixels.size(), pixels.width,
-                                           pixels.height, 3, VIPS_FORMAT_UCHAR);
-    const DecodedPhoto::Parts *kept = source != nullptr ? source->parts.get() : nullptr;
-    auto *copy = VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB);
-    if (kept != nullptr && kept->xres > 0) copy->set("xres", kept->xres)->set("yres", kept->yres);
-    image = image.copy(copy);
-    if (kept != nullptr && kept->has_alpha && format_has_alpha(format) && kept->alpha.width() == pixels.width &&
-        kept->alpha.height() == pixels.height)
-      image = image.bandjoin(kept->alpha);
-    if (kept != nullptr && !options.strip) {
-      for (const auto &[name, data] : kept->blobs)
-        vips_image_set_blob_copy(image.get_image(), name.c_str(), data.data(), data.size());
-      image.set(VIPS_META_ORIENTATION, 1);
-    }
-    char suffix[96];
-    const char *strip = options.strip ? ",strip" : "";
-    if (format == "jpg")
-      std::snprintf(suffix, sizeof suffix, ".jpg[Q=%d,subsample_mode=on%s]", options.quality, strip);
-    else if (format == "webp" || format == "heic")
-      std::snprintf(suffix, sizeof suffix, ".%s[Q=%d%s]", format.c_str(), options.quality, strip);
-    else if (format == "avif")
-      std::snprintf(suffix, sizeof suffix, ".heif[Q=%d,compression=av1%s]", options.quality, strip);
-    else if (format == "png" || format == "tif")
-      std::snprintf(suffix, sizeof suffix, ".%s[strip=%s]", format.c_str(), options.strip ? "true" : "false");
-    else {
-      why = "cannot write " + format + " pictures";
-      return false;
-    }
-    vips::VTarget target = vips::VTarget::new_to_descriptor(fd);
-    image.write_to_target(suffix, target);
-    return true;
+    encode_image(VImage::new_from_memory(const_cast<uint8_t *>(pixels.data), pixels.size(), pixels.width,
+                                         pixels.height, 3, VIPS_FORMAT_UCHAR),
+                 source, format, options, fd, why);
+    return why.empty();
   } catch (const VError &) {
     why = "cannot write the output: " + vips_message("unknown error");
     return false;
   }
+}
+
+bool encode_bmp(const Bmp24Rows &rows, const DecodedPhoto *source, const std::string &format,
+                const EncodeOptions &options, int fd, double &staging_ms, std::string &why) {
+  if (!codec_ready(why)) return false;
+  why.clear();
+  RowSource state{&rows};
+  bool ok = false;
+  try {
+    VipsImage *image = vips_image_new();
+    vips_image_init_fields(image, rows.width(), rows.height(), 3, VIPS_FORMAT_UCHAR, VIPS_CODING_NONE,
+                           VIPS_INTERPRETATION_sRGB, 1.0, 1.0);
+    VImage wrapped(image); // owns it from here
+    if (vips_image_pipelinev(image, VIPS_DEMAND_STYLE_THINSTRIP, nullptr) != 0 ||
+        vips_image_generate(image, nullptr, generate_rows, nullptr, &state, nullptr) != 0)
+      throw VError();
+    encode_image(wrapped, source, format, options, fd, why);
+    ok = why.empty();
+  } catch (const VError &) {
+    why = state.read_errno != 0 ? std::string("cannot read the plug-in's picture: ") + std::strerror(state.read_errno)
+                                : "cannot write the output: " + vips_message("unknown error");
+    vips_error_clear();
+  }
+  staging_ms += static_cast<double>(state.nanoseconds.load()) / 1e6;
+  return ok;
 }
 
 } // namespace tavrin::photo

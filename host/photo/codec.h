@@ -55,4 +55,9 @@ bool decode_pixels(const DecodedPhoto &photo, RgbPixels &out, std::string &why);
 bool encode(RgbView pixels, const DecodedPhoto *source, const std::string &format, const EncodeOptions &options,
             int fd, std::string &why);
 
+// The same for the plug-in's BMP, whose rows are read as the encoder asks
+// for them; `staging_ms` gets the time spent reading and turning them.
+bool encode_bmp(const Bmp24Rows &rows, const DecodedPhoto *source, const std::string &format,
+                const EncodeOptions &options, int fd, double &staging_ms, std::string &why);
+
 } // namespace tavrin::photo

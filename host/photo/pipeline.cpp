@@ -4,7 +4,6 @@
 #include "photo/pipeline.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -233,13 +232,9 @@ JobResult run_job(const Job &job, const RunOptions &options) {
     if (!plugin_writes_output && !copy_file(picture_out.fd(), staged.fd(), why))
       return fail(ErrorKind::io_failed, job.output, why);
   } else {
-    FileMapping mapping;
-    RgbView pixels;
-    const Clock::time_point staging = Clock::now();
-    if (!bmp24_to_rgb_in_place(picture_out.fd(), mapping, pixels, why))
-      return fail(ErrorKind::plugin_failed, job.output, why);
-    result.staging_ms += ms_since(staging);
-    if (!encode(pixels, bmp_in ? nullptr : &decoded, format, job.encode, staged.fd(), why))
+    Bmp24Rows rows;
+    if (!rows.open(picture_out.fd(), why)) return fail(ErrorKind::plugin_failed, job.output, why);
+    if (!encode_bmp(rows, bmp_in ? nullptr : &decoded, format, job.encode, staged.fd(), result.staging_ms, why))
       return fail(ErrorKind::io_failed, job.output, why);
   }
   if (!staged.commit(why)) return fail(ErrorKind::io_failed, job.output, why);

@@ -1,15 +1,13 @@
 #include "photo/private_bmp.h"
 
-#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
-#include <new>
-#include <thread>
 
 #include "bmp_header.h"
 #include "channel_order.h"
@@ -53,40 +51,23 @@ bool check_layout(const uint8_t *p, size_t file_size, Layout &l, std::string &wh
   return true;
 }
 
-bool map_whole(int fd, FileMapping &map, bool writable, std::string &why) {
-  struct stat st {};
-  if (fstat(fd, &st) != 0 || st.st_size < kBmpHeaderBytes) {
-    why = "the plug-in wrote no picture";
-    return false;
-  }
-  if (!map.map(fd, static_cast<size_t>(st.st_size), writable)) {
-    why = std::string("cannot map the plug-in's picture: ") + std::strerror(errno);
-    return false;
+// Reads exactly `n` bytes at `at`.
+bool read_exactly(int fd, uint8_t *to, size_t n, off_t at) {
+  while (n > 0) {
+    const ssize_t got = pread(fd, to, n, at);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      if (got == 0) errno = EIO; // shorter than when its header was checked
+      return false;
+    }
+    to += got;
+    n -= static_cast<size_t>(got);
+    at += got;
   }
   return true;
-}
-
-// Swaps rows a and b (width pixels each), turning both from one channel
-// order to the other on the way; `spare` holds a row.
-void swap_rows_and_channels(uint8_t *a, uint8_t *b, size_t pixels, uint8_t *spare) {
-  std::memcpy(spare, a, pixels * 3);
-  tavrin::swap_red_blue(a, b, pixels);
-  tavrin::swap_red_blue(b, spare, pixels);
 }
 
 } // namespace
-
-FileMapping::~FileMapping() {
-  if (data_ != nullptr) munmap(data_, size_);
-}
-
-bool FileMapping::map(int fd, size_t size, bool writable) {
-  void *p = mmap(nullptr, size, writable ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED, fd, 0);
-  if (p == MAP_FAILED) return false;
-  data_ = static_cast<uint8_t *>(p);
-  size_ = size;
-  return true;
-}
 
 std::optional<BmpSize> bmp_size(const uint8_t *head, size_t size) {
   if (size < 26 || head[0] != 'B' || head[1] != 'M') return std::nullopt;
@@ -155,58 +136,72 @@ bool write_bmp24(int fd, RgbView rgb, std::string &why) {
   return true;
 }
 
-bool read_bmp24(int fd, RgbPixels &out, std::string &why) {
-  FileMapping map;
+bool Bmp24Rows::open(int fd, std::string &why) {
+  struct stat st {};
+  uint8_t header[kBmpHeaderBytes];
+  if (fstat(fd, &st) != 0 || st.st_size < kBmpHeaderBytes || !read_exactly(fd, header, sizeof header, 0)) {
+    why = "the plug-in wrote no picture";
+    return false;
+  }
   Layout l;
-  if (!map_whole(fd, map, false, why) || !check_layout(map.data(), map.size(), l, why)) return false;
-  out.width = l.width;
-  out.height = l.height;
-  out.data.reset(new uint8_t[out.size()]);
-  const size_t row_bytes = static_cast<size_t>(l.width) * 3;
-  for (int32_t y = 0; y < l.height; ++y) {
-    const int32_t stored = l.bottom_up ? l.height - 1 - y : y;
-    swap_red_blue(out.data.get() + static_cast<size_t>(y) * row_bytes,
-                  map.data() + l.offset + static_cast<size_t>(stored) * l.stride, static_cast<size_t>(l.width));
+  if (!check_layout(header, static_cast<size_t>(st.st_size), l, why)) return false;
+  fd_ = fd;
+  offset_ = l.offset;
+  width_ = l.width;
+  height_ = l.height;
+  bottom_up_ = l.bottom_up;
+  stride_ = l.stride;
+  return true;
+}
+
+bool Bmp24Rows::read(int32_t top, int32_t count, int32_t left, int32_t columns, uint8_t *rgb, size_t rgb_stride) const {
+  if (fd_ < 0 || top < 0 || count <= 0 || top > height_ - count || left < 0 || columns <= 0 || left > width_ - columns) {
+    errno = EINVAL;
+    return false;
+  }
+  const size_t bytes = static_cast<size_t>(columns) * 3;
+  const auto stored = [&](int32_t y) { return static_cast<off_t>(bottom_up_ ? height_ - 1 - y : y); };
+  const auto at = [&](int32_t y) { return offset_ + stored(y) * static_cast<off_t>(stride_) + static_cast<off_t>(left) * 3; };
+  const auto out = [&](int32_t y) { return rgb + static_cast<size_t>(y - top) * rgb_stride; };
+  // Batches small enough to be turned while they are still in the cache.
+  constexpr int32_t kMaxBatch = 256;
+  const int32_t batch = static_cast<int32_t>(std::clamp<size_t>((256u << 10) / bytes, 1, kMaxBatch));
+  for (int32_t from = top; from < top + count; from += batch) {
+    const int32_t n = std::min(batch, top + count - from);
+    bool done = false;
+    if (columns == width_) {
+      // Whole rows lie next to each other in the file, padding between
+      // them: one call for the batch, the padding read into a scrap.
+      uint8_t scrap[4];
+      const size_t pad = stride_ - bytes;
+      iovec parts[2 * kMaxBatch];
+      int k = 0;
+      for (int32_t i = 0; i < n; ++i) {
+        const int32_t y = bottom_up_ ? from + n - 1 - i : from + i;
+        parts[k++] = {out(y), bytes};
+        if (pad != 0 && i + 1 < n) parts[k++] = {scrap, pad};
+      }
+      const size_t total = static_cast<size_t>(n) * bytes + static_cast<size_t>(n - 1) * pad;
+      done = preadv(fd_, parts, k, at(bottom_up_ ? from + n - 1 : from)) == static_cast<ssize_t>(total);
+    }
+    // Otherwise (or after a short read) row by row.
+    for (int32_t y = from; !done && y < from + n; ++y)
+      if (!read_exactly(fd_, out(y), bytes, at(y))) return false;
+    for (int32_t y = from; y < from + n; ++y) swap_red_blue(out(y), out(y), static_cast<size_t>(columns));
   }
   return true;
 }
 
-bool bmp24_to_rgb_in_place(int fd, FileMapping &mapping, RgbView &view, std::string &why) {
-  Layout l;
-  if (!map_whole(fd, mapping, true, why) || !check_layout(mapping.data(), mapping.size(), l, why)) return false;
-  uint8_t *p = mapping.data() + l.offset;
-  const size_t w = static_cast<size_t>(l.width);
-  const auto row = [&](int32_t y) { return p + static_cast<size_t>(y) * l.stride; };
-  // A spare row for each thread, taken here: an allocation failing in the
-  // second thread could not be reported.
-  std::unique_ptr<uint8_t[]> spares(l.bottom_up ? new (std::nothrow) uint8_t[2 * w * 3] : nullptr);
-  if (l.bottom_up && !spares) {
-    why = "not enough memory to turn the plug-in's picture";
+bool read_bmp24(int fd, RgbPixels &out, std::string &why) {
+  Bmp24Rows rows;
+  if (!rows.open(fd, why)) return false;
+  out.width = rows.width();
+  out.height = rows.height();
+  out.data.reset(new uint8_t[out.size()]);
+  if (!rows.read(0, rows.height(), 0, rows.width(), out.data.get(), static_cast<size_t>(rows.width()) * 3)) {
+    why = std::string("cannot read the plug-in's picture: ") + std::strerror(errno);
     return false;
   }
-  // Rows [from, to) of the top half (bottom-up) or of the whole picture.
-  const auto turn = [&](int32_t from, int32_t to, uint8_t *spare) {
-    for (int32_t y = from; y < to; ++y)
-      if (l.bottom_up)
-        swap_rows_and_channels(row(y), row(l.height - 1 - y), w, spare);
-      else
-        swap_red_blue(row(y), row(y), w);
-  };
-  const int32_t rows = l.bottom_up ? l.height / 2 : l.height;
-  uint8_t *const second = spares ? spares.get() + w * 3 : nullptr;
-  if (std::thread::hardware_concurrency() > 1 && rows >= 64) {
-    std::thread half(turn, rows / 2, rows, second);
-    turn(0, rows / 2, spares.get());
-    half.join();
-  } else {
-    turn(0, rows, spares.get());
-  }
-  if (l.bottom_up && l.height % 2 == 1) swap_red_blue(row(l.height / 2), row(l.height / 2), w);
-  // Rows close up over their padding, front to back: each moves towards
-  // the start and never over a row not yet moved.
-  if (l.stride != w * 3)
-    for (int32_t y = 1; y < l.height; ++y) std::memmove(p + static_cast<size_t>(y) * w * 3, row(y), w * 3);
-  view = {p, l.width, l.height};
   return true;
 }
 

@@ -25,22 +25,6 @@ struct RgbPixels {
   RgbView view() const { return {data.get(), width, height}; }
 };
 
-// A whole file mapped into memory, unmapped on every path.
-class FileMapping {
-public:
-  FileMapping() = default;
-  ~FileMapping();
-  FileMapping(const FileMapping &) = delete;
-  FileMapping &operator=(const FileMapping &) = delete;
-  bool map(int fd, size_t size, bool writable);
-  uint8_t *data() const { return data_; }
-  size_t size() const { return size_; }
-
-private:
-  uint8_t *data_ = nullptr;
-  size_t size_ = 0;
-};
-
 struct BmpSize {
   int64_t width = 0, height = 0;
 };
@@ -71,14 +55,29 @@ private:
 // Writes `rgb` to `fd` as a 24-bit bottom-up BMP.
 bool write_bmp24(int fd, RgbView rgb, std::string &why);
 
-// Reads the 24-bit BMP in `fd` (bottom-up or top-down, uncompressed) into
-// `out`. Every length in the header is checked against the file first.
-bool read_bmp24(int fd, RgbPixels &out, std::string &why);
+// A 24-bit BMP (bottom-up or top-down, uncompressed) read row by row where
+// it lies, as an encoder asks for rows: no second copy of the picture and
+// no page faults on a mapping. Every length in the header is checked
+// against the file in open().
+class Bmp24Rows {
+public:
+  bool open(int fd, std::string &why);
+  int32_t width() const { return width_; }
+  int32_t height() const { return height_; }
+  // Columns [left, left + columns) of the rows [top, top + count), as
+  // top-first red, green, blue rows `rgb_stride` bytes apart. Safe to call
+  // from several threads at once. False when the file cannot be read.
+  bool read(int32_t top, int32_t count, int32_t left, int32_t columns, uint8_t *rgb, size_t rgb_stride) const;
 
-// The plug-in's BMP in `fd`, which nobody else reads any more, turned into
-// top-first RGB rows where it lies: no second copy of the picture, and the
-// rows are turned by two threads where there are two cores. `view` points
-// into `mapping`.
-bool bmp24_to_rgb_in_place(int fd, FileMapping &mapping, RgbView &view, std::string &why);
+private:
+  int fd_ = -1;
+  uint32_t offset_ = 0;
+  int32_t width_ = 0, height_ = 0;
+  bool bottom_up_ = true;
+  size_t stride_ = 0;
+};
+
+// Reads the 24-bit BMP in `fd` into `out`.
+bool read_bmp24(int fd, RgbPixels &out, std::string &why);
 
 } // namespace tavrin::photo

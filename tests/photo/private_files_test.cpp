@@ -1,6 +1,6 @@
-// The photo path's own files: the plug-in's BMPs turned back where they
-// lie (padding, odd heights, both row orders), staged outputs, and the
-// plug-in's lines getting the user's names back.
+// The photo path's own files: the plug-in's BMPs read back row by row
+// (padding, odd heights, both row orders, several threads), staged
+// outputs, and the plug-in's lines getting the user's names back.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -8,7 +8,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
+#include <thread>
 #include <filesystem>
 #include <vector>
 
@@ -29,10 +32,17 @@ std::vector<uint8_t> numbered(int32_t width, int32_t height) {
 
 int memory_file() { return memfd_create("test", MFD_CLOEXEC); }
 
-// Every width of the four paddings, even and odd heights.
-TEST(PrivateBmp, WrittenThenTurnedBackInPlaceGivesTheRows) {
+std::vector<uint8_t> read_all(const Bmp24Rows &rows) {
+  std::vector<uint8_t> out(static_cast<size_t>(rows.width()) * rows.height() * 3);
+  EXPECT_TRUE(rows.read(0, rows.height(), 0, rows.width(), out.data(), static_cast<size_t>(rows.width()) * 3));
+  return out;
+}
+
+// Every width of the four paddings, even and odd heights, taller than one
+// batch of rows; whole, in strips and in columns, as an encoder asks.
+TEST(PrivateBmp, WrittenThenReadBackGivesTheRows) {
   for (int32_t width : {1, 2, 3, 4, 5, 7, 33}) {
-    for (int32_t height : {1, 2, 3, 64, 65, 129}) {
+    for (int32_t height : {1, 2, 3, 64, 65, 1029}) {
       SCOPED_TRACE(testing::Message() << width << "x" << height);
       const std::vector<uint8_t> rgb = numbered(width, height);
       jobs::UniqueFd fd(memory_file());
@@ -46,14 +56,56 @@ TEST(PrivateBmp, WrittenThenTurnedBackInPlaceGivesTheRows) {
       ASSERT_TRUE(read_bmp24(fd.get(), copy, why)) << why;
       EXPECT_EQ(std::vector<uint8_t>(copy.data.get(), copy.data.get() + copy.size()), rgb);
 
-      FileMapping mapping;
-      RgbView view;
-      ASSERT_TRUE(bmp24_to_rgb_in_place(fd.get(), mapping, view, why)) << why;
-      ASSERT_EQ(view.width, width);
-      ASSERT_EQ(view.height, height);
-      EXPECT_EQ(std::vector<uint8_t>(view.data, view.data + view.size()), rgb);
+      Bmp24Rows rows;
+      ASSERT_TRUE(rows.open(fd.get(), why)) << why;
+      ASSERT_EQ(rows.width(), width);
+      ASSERT_EQ(rows.height(), height);
+      // Strips of 7 rows into a buffer wider than the rows.
+      const size_t row = static_cast<size_t>(width) * 3, wide = row + 5;
+      std::vector<uint8_t> strip(7 * wide);
+      for (int32_t top = 0; top < height; top += 7) {
+        const int32_t n = std::min(7, height - top);
+        ASSERT_TRUE(rows.read(top, n, 0, width, strip.data(), wide));
+        for (int32_t i = 0; i < n; ++i)
+          ASSERT_TRUE(std::equal(strip.begin() + i * wide, strip.begin() + i * wide + row,
+                                 rgb.begin() + (top + i) * row))
+              << "row " << top + i;
+      }
+      // The right-hand columns of the bottom rows.
+      const int32_t left = width / 2, columns = width - left, count = std::min(height, 3);
+      std::vector<uint8_t> part(static_cast<size_t>(columns) * 3 * count);
+      ASSERT_TRUE(rows.read(height - count, count, left, columns, part.data(), static_cast<size_t>(columns) * 3));
+      for (int32_t i = 0; i < count; ++i)
+        EXPECT_TRUE(std::equal(part.begin() + i * columns * 3, part.begin() + (i + 1) * columns * 3,
+                               rgb.begin() + (height - count + i) * row + left * 3));
+      // Outside the picture.
+      EXPECT_FALSE(rows.read(height - count, count + 1, 0, width, part.data(), row));
+      EXPECT_FALSE(rows.read(0, 1, left, columns + 1, part.data(), row));
     }
   }
+}
+
+// libvips asks for rows from several threads at once.
+TEST(PrivateBmp, RowsReadFromTwoThreadsAtOnce) {
+  const int32_t width = 101, height = 600;
+  const std::vector<uint8_t> rgb = numbered(width, height);
+  jobs::UniqueFd fd(memory_file());
+  std::string why;
+  ASSERT_TRUE(write_bmp24(fd.get(), {rgb.data(), width, height}, why)) << why;
+  Bmp24Rows rows;
+  ASSERT_TRUE(rows.open(fd.get(), why)) << why;
+  std::vector<uint8_t> a(rgb.size()), b(rgb.size());
+  const size_t row = static_cast<size_t>(width) * 3;
+  const auto every_other = [&](std::vector<uint8_t> &out, int32_t first) {
+    for (int32_t y = first; y < height; y += 2) rows.read(y, 1, 0, width, out.data() + y * row, row);
+  };
+  std::thread even(every_other, std::ref(a), 0);
+  every_other(b, 1);
+  even.join();
+  for (int32_t y = 0; y < height; ++y)
+    ASSERT_TRUE(std::equal(y % 2 ? b.begin() + y * row : a.begin() + y * row,
+                           (y % 2 ? b.begin() : a.begin()) + (y + 1) * row, rgb.begin() + y * row))
+        << "row " << y;
 }
 
 TEST(PrivateBmp, TopDownRowsAndShortOrForeignFiles) {
@@ -67,17 +119,21 @@ TEST(PrivateBmp, TopDownRowsAndShortOrForeignFiles) {
       for (int c = 0; c < 3; ++c) file[54 + y * stride + x + c] = rgb[(y * width * 3) + x + 2 - c];
   jobs::UniqueFd fd(memory_file());
   ASSERT_EQ(write(fd.get(), file.data(), file.size()), static_cast<ssize_t>(file.size()));
-  FileMapping mapping;
-  RgbView view;
+  Bmp24Rows rows;
   std::string why;
-  ASSERT_TRUE(bmp24_to_rgb_in_place(fd.get(), mapping, view, why)) << why;
-  EXPECT_EQ(std::vector<uint8_t>(view.data, view.data + view.size()), rgb);
+  ASSERT_TRUE(rows.open(fd.get(), why)) << why;
+  EXPECT_EQ(read_all(rows), rgb);
 
   // One byte short of the rows the header promises.
   jobs::UniqueFd short_fd(memory_file());
   ASSERT_EQ(write(short_fd.get(), file.data(), file.size() - 1), static_cast<ssize_t>(file.size() - 1));
-  FileMapping m2;
-  EXPECT_FALSE(bmp24_to_rgb_in_place(short_fd.get(), m2, view, why));
+  Bmp24Rows short_rows;
+  EXPECT_FALSE(short_rows.open(short_fd.get(), why));
+  // Cut after it was opened: a read fails instead of handing back old bytes.
+  ASSERT_EQ(ftruncate(fd.get(), 54 + stride * 2), 0);
+  std::vector<uint8_t> out(rgb.size());
+  EXPECT_FALSE(rows.read(0, height, 0, width, out.data(), width * 3));
+  EXPECT_TRUE(rows.read(0, 2, 0, width, out.data(), width * 3)); // top-down: the first rows are still there
   // A 32-bit picture is not what a plug-in writes.
   file[28] = 32;
   jobs::UniqueFd other(memory_file());
@@ -86,6 +142,7 @@ TEST(PrivateBmp, TopDownRowsAndShortOrForeignFiles) {
   EXPECT_FALSE(read_bmp24(other.get(), pixels, why));
   jobs::UniqueFd empty(memory_file());
   EXPECT_FALSE(read_bmp24(empty.get(), pixels, why));
+  EXPECT_EQ(why, "the plug-in wrote no picture");
 }
 
 TEST(StagedOutput, InvisibleUntilCommittedThenOrdinary) {
