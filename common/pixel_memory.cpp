@@ -12,7 +12,8 @@ namespace tavrin {
 uint8_t *allocate_pixels(size_t bytes) {
 #if defined(MADV_HUGEPAGE)
   constexpr size_t kHugePage = size_t{2} << 20;
-  if (bytes >= kHugePage) {
+  constexpr size_t kFewestBytes = kHugePage / 16; // below, 4 KiB pages cost less than clearing 2 MiB
+  if (bytes >= kFewestBytes) {
     // Whole huge pages: a tail shorter than one would be faulted in 4 KiB at
     // a time, a page per 4 KiB of the last stretch of the picture.
     if (bytes > SIZE_MAX - (kHugePage - 1)) return nullptr;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 
+#include "pixel_memory.h"
 #include "skin_scan.h"
 
 namespace tavrin::sunglasses {
@@ -83,8 +84,7 @@ FaceRect detect_face_region(const BmpImage &image) {
   // it to cost little beside the picture: the window scan below then needs
   // no second look at the pixels.
   const bool keep_runs = width >= 64;
-  std::unique_ptr<SkinRun[]> runs(
-      keep_runs ? new (std::nothrow) SkinRun[static_cast<size_t>(height) * grid_w] : nullptr);
+  const PixelArray<SkinRun> runs = keep_runs ? allocate_array<SkinRun>(static_cast<size_t>(height) * grid_w) : nullptr;
   const uint8_t *px = image.pixels;
   const int64_t pixels = int64_t{width} * height;
   for (int32_t y = 0; y < height; ++y) {

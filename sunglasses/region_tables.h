@@ -40,10 +40,6 @@ inline double score_from_sums(int64_t s, int64_t q, int64_t e, int64_t n) {
   return score == score ? score : kNoScore;
 }
 
-struct FreeCells {
-  void operator()(double *cells) const { std::free(cells); }
-};
-
 // Summed-area tables over a rectangle of the picture, with a zero row and
 // column in front so a window sum needs no tests. Window sums are exact
 // integers, the same as those of tables over the whole picture. Cells are
@@ -56,7 +52,7 @@ struct RegionTables {
   // The three tables one after the other: every cell is written before it
   // is read, so the memory is not cleared first, and large tables get huge
   // pages (allocate_pixels).
-  std::unique_ptr<double[], FreeCells> cells;
+  PixelArray<double> cells;
   const double *gray = nullptr, *square = nullptr, *eye = nullptr;
 
   void build(const BmpImage &image, int32_t left, int32_t top, int32_t right, int32_t bottom) {
@@ -69,7 +65,7 @@ struct RegionTables {
     const int32_t w = std::max(right - left + 1, 0), h = std::max(bottom - top + 1, 0);
     stride = w + 1;
     const size_t n = static_cast<size_t>(stride) * (h + 1);
-    cells.reset(reinterpret_cast<double *>(allocate_pixels(3 * n * sizeof(double))));
+    cells = allocate_array<double>(3 * n);
     if (!cells) throw std::bad_alloc();
     double *const gray = cells.get(), *const square = gray + n, *const eye = square + n;
     this->gray = gray, this->square = square, this->eye = eye;

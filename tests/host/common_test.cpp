@@ -1,7 +1,9 @@
 // The small helpers every plug-in shares.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -9,6 +11,7 @@
 #include "bmp_header.h"
 #include "channel_order.h"
 #include "file_handle.h"
+#include "pixel_memory.h"
 #include "temp_dir.h"
 
 namespace tavrin {
@@ -41,6 +44,26 @@ TEST(SwapRedBlue, MatchesThePerPixelRuleForEveryLength) {
       swap_red_blue(in_place.data(), in_place.data(), pixels);
       EXPECT_EQ(in_place, want) << pixels << " pixels in place";
     }
+}
+
+// Buffers from 128 KiB up start on a huge page (where the system has them)
+// and are whole pages to their rounded end; every size is usable to its
+// last byte, and a count whose bytes overflow is refused.
+TEST(PixelMemory, HugePagesFrom128KiBAndEveryByteUsable) {
+  for (size_t bytes : {size_t{1}, size_t{4096}, (size_t{128} << 10) - 1, size_t{128} << 10, size_t{1} << 20,
+                       (size_t{2} << 20) + 1, size_t{5} << 20}) {
+    SCOPED_TRACE(bytes);
+    const PixelArray<uint8_t> memory = allocate_array<uint8_t>(bytes);
+    ASSERT_TRUE(memory);
+    std::memset(memory.get(), 0x5A, bytes);
+    EXPECT_EQ(memory[bytes - 1], 0x5A);
+#if defined(__linux__)
+    const bool huge = reinterpret_cast<uintptr_t>(memory.get()) % (size_t{2} << 20) == 0;
+    EXPECT_EQ(huge, bytes >= (size_t{128} << 10));
+#endif
+  }
+  EXPECT_FALSE(allocate_array<double>(SIZE_MAX / 4));
+  EXPECT_FALSE(allocate_array<uint8_t>(SIZE_MAX - 10));
 }
 
 TEST(SeekFromStart, FilesSeekBothWaysPipesOnlyForward) {

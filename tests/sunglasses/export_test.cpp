@@ -217,10 +217,11 @@ TEST_F(Export, NoMemoryForTheEyeSearchIsAFailure) {
   const std::vector<uint8_t> drawn = tavrin::test::read_file(out);
 
   const std::string before_eyes = uncapped.out.substr(0, uncapped.out.find("Left eye:"));
-  // The search needs little beside the picture, so the caps go up in small
-  // steps, until a few in a row leave enough.
+  // The caps go up in small steps, until a few in a row leave enough; the
+  // picture and the search's tables each take whole 2 MiB huge pages, and
+  // their alignment as much address space again.
   int search_failures = 0, successes = 0;
-  for (uint64_t room = 0; room <= uint64_t{4} << 20 && successes < 4; room += 16 << 10) {
+  for (uint64_t room = 0; room <= uint64_t{16} << 20 && successes < 4; room += 32 << 10) {
     std::filesystem::remove(out);
     const RunResult r = tavrin::test::run_export(tavrin::test::plugin_library("TavrinBMPSunglasses"),
                                                  "BMPSunglases", in, out, {.address_space_headroom = room});
