@@ -8,13 +8,12 @@
 #include <cstdlib>
 #include <memory>
 
+#include "pixel_memory.h"
+
 namespace tavrin::face_hat {
 
-// Pixels come from allocate_pixels (pixel_memory.h) and go back with free.
-struct FreePixels {
-  void operator()(uint8_t *pixels) const { std::free(pixels); }
-};
-using PixelBuffer = std::unique_ptr<uint8_t[], FreePixels>;
+// Pixels come from allocate_pixels and go back with free.
+using PixelBuffer = PixelArray<uint8_t>;
 
 inline size_t pixel_offset(int32_t width, int32_t x, int32_t y) {
   return (static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)) * 3;

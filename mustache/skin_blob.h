@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "bitmap_file.h"
+#include "pixel_memory.h"
 
 namespace tavrin::mustache {
 
@@ -24,10 +25,8 @@ struct SkinBlob {
   int32_t count; // pixels taken from the fill stack
 };
 
-struct FreeDeleter {
-  void operator()(void *p) const { std::free(p); }
-};
-template <typename T> using HeapArray = std::unique_ptr<T[], FreeDeleter>;
+// Arrays released with std::free, from malloc or allocate_pixels.
+template <typename T> using HeapArray = PixelArray<T>;
 
 // Working storage of one blob search. Each call owns its own, so searches on
 // different threads never meet.
