@@ -10,6 +10,9 @@
 
 #include "cli/commands.h"
 #include "cli/options.h"
+#if defined(TAVRIN_HAVE_PHOTO)
+#include "photo/codec.h"
+#endif
 #include "plugins/registry.h"
 #include "plugins/utf16.h"
 
@@ -35,6 +38,10 @@ std::vector<std::string> arguments(int argc, char **argv) {
 
 int main(int argc, char **argv) {
   using namespace tavrin::cli;
+#if defined(TAVRIN_HAVE_PHOTO)
+  // Sets an environment variable: done while there is one thread.
+  tavrin::photo::skip_unused_codec_modules();
+#endif
   Options options;
   if (int usage = parse(arguments(argc, argv), options); usage >= 0) return usage;
   if (options.plugin_dir.empty()) options.plugin_dir = tavrin::program_dir();

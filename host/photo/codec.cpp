@@ -6,10 +6,16 @@
 #include <chrono>
 #include <cstring>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <vector>
 
+#include <dlfcn.h>
+#include <gmodule.h>
+#include <unistd.h>
 #include <vips/vips8>
+
+#include "photo/sniff.h"
 
 namespace tavrin::photo {
 
@@ -50,7 +56,59 @@ bool rgb_like(VipsInterpretation i) {
 
 const char *const kKeptBlobs[] = {"exif-data", "xmp-data", "iptc-data"};
 
+// libvips loads every module in its module folder as it starts:
+// ImageMagick's, poppler's, OpenSlide's, JPEG XL's, HEIF's, with all their
+// libraries, about 33 ms of CPU time in every process here. Of them only
+// the HEIF module adds formats this program reads or writes. So libvips is
+// given a home under /proc/self, where no module folder exists or can be
+// made, and the HEIF module is loaded from libvips' own folder by hand the
+// first time a HEIC or AVIF picture is read or written.
+constexpr const char kNoModulesHome[] = "/proc/self/tavrin-no-vips-modules";
+
+bool own_module_choice() {
+  const char *home = std::getenv("VIPSHOME");
+  return home != nullptr && std::strcmp(home, kNoModulesHome) == 0;
+}
+
+// Only the loaders of the formats named in --help, none libvips calls
+// untrusted; again whenever a module brings loaders.
+void block_loaders() {
+  vips_block_untrusted_set(TRUE);
+  vips_operation_block_set("VipsForeignLoad", TRUE);
+  for (const char *allowed : {"VipsForeignLoadJpeg", "VipsForeignLoadPng", "VipsForeignLoadWebp",
+                              "VipsForeignLoadTiff", "VipsForeignLoadHeif"})
+    vips_operation_block_set(allowed, FALSE);
+}
+
+// From where libvips itself lies, as libvips finds its modules when it is
+// where it was installed: <libdir>/vips-modules-MAJOR.MINOR. Without the
+// module HEIC and AVIF are not read or written, as with a libvips built
+// without them.
+void need_heif() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    if (!own_module_choice()) return;
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void *>(&vips_version), &info) == 0 || info.dli_fname == nullptr) return;
+    std::string path = info.dli_fname;
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return;
+    path.resize(slash + 1);
+    path += "vips-modules-" + std::to_string(vips_version(0)) + "." + std::to_string(vips_version(1)) + "/vips-heif.so";
+    GModule *module = g_module_open(path.c_str(), G_MODULE_BIND_LAZY);
+    if (module == nullptr) return;
+    g_module_make_resident(module);
+    block_loaders();
+  });
+}
+
+bool is_heif(const char *type) { return type != nullptr && (std::strcmp(type, "heic") == 0 || std::strcmp(type, "avif") == 0); }
+
 } // namespace
+
+void skip_unused_codec_modules() {
+  if (std::getenv("VIPSHOME") == nullptr) setenv("VIPSHOME", kNoModulesHome, 1);
+}
 
 bool codec_ready(std::string &why) {
   static std::once_flag once;
@@ -61,11 +119,7 @@ bool codec_ready(std::string &why) {
       reason = "cannot start the picture library: " + vips_message("unknown error");
       return;
     }
-    vips_block_untrusted_set(TRUE);
-    vips_operation_block_set("VipsForeignLoad", TRUE);
-    for (const char *allowed : {"VipsForeignLoadJpeg", "VipsForeignLoadPng", "VipsForeignLoadWebp",
-                                "VipsForeignLoadTiff", "VipsForeignLoadHeif"})
-      vips_operation_block_set(allowed, FALSE);
+    block_loaders();
     vips_cache_set_max(0);
     // What went wrong reaches the user as one line through the result; the
     // library's own warnings would add half-sentences around it.
@@ -80,6 +134,9 @@ bool codec_ready(std::string &why) {
 bool decode(int fd, const Limits &limits, bool strict, DecodedPhoto &out, ErrorKind &kind, std::string &why) {
   kind = ErrorKind::not_a_picture;
   if (!codec_ready(why)) return false;
+  uint8_t head[32];
+  const ssize_t head_size = pread(fd, head, sizeof head, 0);
+  if (head_size > 0 && is_heif(picture_type(head, static_cast<size_t>(head_size)))) need_heif();
   try {
     vips::VSource source = vips::VSource::new_from_descriptor(fd);
     // libjpeg reports damaged data only as warnings; a damaged JPEG is refused.
@@ -226,6 +283,7 @@ void encode_image(VImage image, const DecodedPhoto *source, const std::string &f
       vips_image_set_blob_copy(image.get_image(), name.c_str(), data.data(), data.size());
     image.set(VIPS_META_ORIENTATION, 1);
   }
+  if (is_heif(format.c_str())) need_heif();
   char suffix[96];
   const char *strip = options.strip ? ",strip" : "";
   if (format == "jpg")

@@ -12,6 +12,11 @@
 
 namespace tavrin::photo {
 
+// Called first in main, while the process has one thread: libvips will
+// then load only the module this program uses (codec.cpp says why). A
+// VIPSHOME of the user's is left alone.
+void skip_unused_codec_modules();
+
 // Starts libvips once for the process: untrusted loaders blocked, only the
 // loaders of the formats named in --help allowed, no operation cache (a file
 // may change between two jobs of one worker). False, with the reason, when

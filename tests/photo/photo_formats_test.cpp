@@ -4,6 +4,7 @@
 #include "photo_fixture.h"
 
 #include <cstdlib>
+#include <filesystem>
 
 namespace tavrin::test {
 namespace {
@@ -39,6 +40,46 @@ TEST_F(PhotoCommand, LosslessOutputsHoldThePluginsPixels) {
     EXPECT_TRUE(decode_bmp24(read_file(path("out.bmp")), bmp));
     EXPECT_TRUE(bmp == expected);
   }
+}
+
+// libvips starts without its modules: only a HEIC or AVIF picture, in or
+// out, brings the HEIF one, and ImageMagick's never comes. The dynamic
+// loader's own trace of every process tells which files were loaded.
+TEST_F(PhotoCommand, OnlyHeifPicturesLoadTheHeifModule) {
+  // This process's libvips has set VIPSHOME to its own home; a user's
+  // VIPSHOME is left alone, so the program must not see it here.
+  const char *home = std::getenv("VIPSHOME");
+  const bool had_home = home != nullptr;
+  const std::string saved_home = had_home ? home : "";
+  unsetenv("VIPSHOME");
+  ASSERT_TRUE(save(portrait_image(), path("in.jpg")));
+  int run = 0;
+  const auto loaded_files = [&](const std::vector<std::string> &args) {
+    const std::string prefix = "ld-trace-" + std::to_string(run++);
+    setenv("LD_DEBUG", "files", 1);
+    setenv("LD_DEBUG_OUTPUT", logs.file(prefix).c_str(), 1);
+    const ProgramResult r = tavrin(args);
+    unsetenv("LD_DEBUG");
+    unsetenv("LD_DEBUG_OUTPUT");
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::string trace;
+    for (const auto &e : std::filesystem::directory_iterator(logs.path()))
+      if (e.path().filename().string().rfind(prefix + ".", 0) == 0) {
+        const std::vector<uint8_t> bytes = read_file(e.path().string());
+        trace.append(bytes.begin(), bytes.end());
+      }
+    return trace;
+  };
+  const std::string jpeg = loaded_files({"sunglasses", path("in.jpg"), path("out.jpg")});
+  ASSERT_NE(jpeg.find("libvips.so"), std::string::npos) << "no trace of the loader";
+  EXPECT_EQ(jpeg.find("vips-modules"), std::string::npos);
+  const std::string heic = loaded_files({"sunglasses", path("in.jpg"), path("out.heic")});
+  EXPECT_NE(heic.find("vips-heif.so"), std::string::npos);
+  EXPECT_EQ(heic.find("vips-magick.so"), std::string::npos);
+  const std::string from_heic = loaded_files({"hat", path("out.heic"), path("out.png")});
+  EXPECT_NE(from_heic.find("vips-heif.so"), std::string::npos);
+  EXPECT_EQ(from_heic.find("vips-jxl.so"), std::string::npos);
+  if (had_home) setenv("VIPSHOME", saved_home.c_str(), 1);
 }
 
 TEST_F(PhotoCommand, ReadsByContentWritesByExtension) {
