@@ -13,6 +13,7 @@
 #include "channel_order.h"
 #include "bmp_limits.h"
 #include "le_bytes.h"
+#include "pixel_memory.h"
 
 namespace tavrin::photo {
 
@@ -101,8 +102,18 @@ bool Bmp24Writer::write_rows(int32_t top, int32_t count, const uint8_t *rgb, siz
     return false;
   }
   if (static_cast<size_t>(count) > strip_rows_) {
-    // Zeroed once: the padding after each row stays zero.
-    strip_.reset(new uint8_t[static_cast<size_t>(count) * stride_]());
+    // Zeroed once: the padding after each row stays zero. From
+    // allocate_pixels, so a large strip comes in huge pages instead of a
+    // fault per 4 KiB; and a failure is an answer, not an exception
+    // through libvips, which calls this.
+    const size_t bytes = static_cast<size_t>(count) * stride_;
+    strip_ = allocate_array<uint8_t>(bytes);
+    if (!strip_) {
+      strip_rows_ = 0;
+      why = "not enough memory for the picture for the plug-in";
+      return false;
+    }
+    std::memset(strip_.get(), 0, bytes);
     strip_rows_ = static_cast<size_t>(count);
   }
   // Stored bottom first, so the strip's last row comes first in the file.

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "pixel_memory.h"
+
 namespace tavrin::photo {
 
 // Rows top first, no padding, bytes red, green, blue; borrowed.
@@ -48,7 +50,7 @@ private:
   int fd_ = -1;
   int32_t width_ = 0, height_ = 0;
   size_t stride_ = 0;
-  std::unique_ptr<uint8_t[]> strip_;
+  PixelArray<uint8_t> strip_;
   size_t strip_rows_ = 0;
 };
 
