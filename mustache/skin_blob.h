@@ -3,8 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdlib>
-#include <memory>
 
 #include "bitmap_file.h"
 #include "pixel_memory.h"

@@ -12,10 +12,7 @@
 
 #include <dlfcn.h>
 #include <gmodule.h>
-#include <unistd.h>
 #include <vips/vips8>
-
-#include "photo/sniff.h"
 
 namespace tavrin::photo {
 
@@ -131,12 +128,11 @@ bool codec_ready(std::string &why) {
   return ready;
 }
 
-bool decode(int fd, const Limits &limits, bool strict, DecodedPhoto &out, ErrorKind &kind, std::string &why) {
+bool decode(int fd, const Limits &limits, const char *type, DecodedPhoto &out, ErrorKind &kind, std::string &why) {
   kind = ErrorKind::not_a_picture;
   if (!codec_ready(why)) return false;
-  uint8_t head[32];
-  const ssize_t head_size = pread(fd, head, sizeof head, 0);
-  if (head_size > 0 && is_heif(picture_type(head, static_cast<size_t>(head_size)))) need_heif();
+  if (is_heif(type)) need_heif();
+  const bool strict = type != nullptr && std::strcmp(type, "jpg") == 0;
   try {
     vips::VSource source = vips::VSource::new_from_descriptor(fd);
     // libjpeg reports damaged data only as warnings; a damaged JPEG is refused.

@@ -42,9 +42,11 @@ public:
 
 // Opens the picture in `fd` (by its content, whatever its name). Refuses a
 // picture of more than `limits.max_pixels` from its header, before any pixel
-// is decoded. `strict` refuses what the decoder only warns about (damaged
-// JPEG data). On failure fills `kind` and a one-line `why`.
-bool decode(int fd, const Limits &limits, bool strict, DecodedPhoto &out, ErrorKind &kind, std::string &why);
+// is decoded. `type` is what picture_type made of its first bytes: a JPEG
+// is refused for what the decoder only warns about (damaged data), a HEIC
+// or AVIF brings the HEIF module. On failure fills `kind` and a one-line
+// `why`.
+bool decode(int fd, const Limits &limits, const char *type, DecodedPhoto &out, ErrorKind &kind, std::string &why);
 
 // Decodes `photo` straight into a 24-bit BMP in `bmp_fd`, for the plug-in.
 // `staging_ms` gets the time spent putting rows into the BMP.

@@ -40,7 +40,7 @@ bool load_panel(const SheetPanel &panel, const Limits &limits, VImage &out, std:
   } else {
     DecodedPhoto decoded;
     ErrorKind kind = ErrorKind::none;
-    ok = decode(fd.get(), limits, type != nullptr && std::strcmp(type, "jpg") == 0, decoded, kind, why) &&
+    ok = decode(fd.get(), limits, type, decoded, kind, why) &&
          decode_pixels(decoded, pixels, why);
   }
   VipsImage *image = ok ? vips_image_new_from_memory_copy(pixels.data.get(), pixels.size(), pixels.width,

@@ -179,7 +179,7 @@ JobResult run_job(const Job &job, const RunOptions &options) {
       return fail(ErrorKind::too_large, job.input, "more megapixels than allowed (--max-megapixels)");
   } else {
     ErrorKind kind = ErrorKind::none;
-    if (!decode(input.get(), job.limits, std::strcmp(type, "jpg") == 0, decoded, kind, why)) return fail(kind, job.input, why);
+    if (!decode(input.get(), job.limits, type, decoded, kind, why)) return fail(kind, job.input, why);
     if (!picture_in.open("tavrin-in.bmp", why)) return fail(ErrorKind::io_failed, job.input, why);
     if (!write_plugin_bmp(decoded, picture_in.fd(), result.staging_ms, kind, why)) return fail(kind, job.input, why);
   }
