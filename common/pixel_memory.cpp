@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <new>
 
 #if !defined(_WIN32)
 #include <sys/mman.h>
@@ -25,6 +26,27 @@ uint8_t *allocate_pixels(size_t bytes) {
   }
 #endif
   return static_cast<uint8_t *>(std::malloc(bytes));
+}
+
+namespace {
+
+class PixelMemoryResource final : public std::pmr::memory_resource {
+  void *do_allocate(size_t bytes, size_t alignment) override {
+    // malloc's alignment, or a huge page's; nothing here asks for more.
+    if (alignment > alignof(std::max_align_t)) throw std::bad_alloc();
+    void *memory = allocate_pixels(bytes);
+    if (memory == nullptr) throw std::bad_alloc();
+    return memory;
+  }
+  void do_deallocate(void *memory, size_t, size_t) override { std::free(memory); }
+  bool do_is_equal(const std::pmr::memory_resource &other) const noexcept override { return this == &other; }
+};
+
+} // namespace
+
+std::pmr::memory_resource &pixel_memory_resource() {
+  static PixelMemoryResource resource;
+  return resource;
 }
 
 } // namespace tavrin

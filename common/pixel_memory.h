@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <memory_resource>
 #include <type_traits>
 
 namespace tavrin {
@@ -28,5 +29,20 @@ template <typename T> PixelArray<T> allocate_array(size_t n) {
   if (n > SIZE_MAX / sizeof(T)) return nullptr;
   return PixelArray<T>(reinterpret_cast<T *>(allocate_pixels(n * sizeof(T))));
 }
+
+// allocate_pixels as a memory resource: throws std::bad_alloc when the
+// memory cannot be had.
+std::pmr::memory_resource &pixel_memory_resource();
+
+// Scratch memory for the vectors of one search, handed out in order from
+// blocks of pixel_memory_resource and given back all at once: a call in a
+// fresh process then pays one page fault per 2 MiB of its work vectors
+// instead of one per 4 KiB. Freed vectors are not reused, so it is for work
+// whose vectors add up to a few bytes per pixel at most.
+class WorkArena final : public std::pmr::monotonic_buffer_resource {
+public:
+  // The first block fills one huge page, the block's own record included.
+  WorkArena() : monotonic_buffer_resource((size_t{2} << 20) - 64, &pixel_memory_resource()) {}
+};
 
 } // namespace tavrin

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <limits>
 #include <memory>
+#include <memory_resource>
 #include <new>
 #include <utility>
 #include <vector>
@@ -22,6 +23,10 @@
 namespace tavrin::sunglasses {
 
 namespace {
+
+// Every work vector of a search comes from the search's WorkArena.
+template <typename T> using Vec = std::pmr::vector<T>;
+using Memory = std::pmr::memory_resource *;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
@@ -42,8 +47,7 @@ inline double total_bound(double sum_bound, double factor_bound) {
 }
 
 // out[k] = min(in[k .. k + span - 1]) for k = 0 .. n - span (van Herk).
-void sliding_min(const double *in, int32_t n, int32_t span, double *out, std::vector<double> &pre,
-                 std::vector<double> &suf) {
+void sliding_min(const double *in, int32_t n, int32_t span, double *out, Vec<double> &pre, Vec<double> &suf) {
   if (n < span) return;
   if (span == 1) {
     std::copy(in, in + n, out);
@@ -72,14 +76,17 @@ struct WidthPlan {
   int32_t n_x, n_y, n_rx, n_dy, n_ry;
   // Spacing factor by column distance t = kr - k, valid for t in [t_lo, t_hi].
   int32_t t_min, t_lo, t_hi;
-  std::vector<double> spacing;
-  std::vector<double> offset; // vertical factor by j
+  Vec<double> spacing;
+  Vec<double> offset; // vertical factor by j
   double offset_max = 0, spacing_max = 0;
+
+  explicit WidthPlan(Memory m) : spacing(m), offset(m) {}
 };
 
 bool make_width_plan(const SearchFrame &f, const PassPlan &p, int32_t pass, int32_t w, WidthPlan &g) {
   g.pass = pass;
   g.w = w;
+  g.offset_max = g.spacing_max = 0; // the plan may be an earlier width's
   g.h = eye_window_height(w);
   g.s = position_step(p, w);
   if (p.y_end - g.h < p.y_first || p.x_end - w < p.x_first || p.rx_end - w < p.rx_first ||
@@ -128,8 +135,16 @@ bool make_width_plan(const SearchFrame &f, const PassPlan &p, int32_t pass, int3
 struct PairTables {
   int32_t k0 = 0, i0 = 0, n_k = 0, n_i = 0;
   int32_t rk0 = 0, n_rk = 0, ru0 = 0, n_ru = 0;
-  std::vector<double> left;  // row-major: left[(i - i0) * n_k + (k - k0)]
-  std::vector<double> right; // column-major: right[(kr - rk0) * n_ru + (u - ru0)]
+  Vec<double> left;  // row-major: left[(i - i0) * n_k + (k - k0)]
+  Vec<double> right; // column-major: right[(kr - rk0) * n_ru + (u - ru0)]
+
+  explicit PairTables(Memory m) : left(m), right(m) {}
+  // Empty, keeping the vectors' memory.
+  void clear() {
+    k0 = i0 = n_k = n_i = rk0 = n_rk = ru0 = n_ru = 0;
+    left.clear();
+    right.clear();
+  }
 };
 
 // Column and row ranges of window positions, both ends included.
@@ -160,14 +175,19 @@ bool frame_pair_tables(PairTables &t, const WidthPlan &g, PositionBox left, Posi
 
 // Work buffers kept across widths.
 struct Buffers {
-  std::vector<double> col_min, row_block_min, block_min, column, slid, pre, suf;
+  Vec<double> col_min, row_block_min, block_min, column, slid, pre, suf;
+
+  explicit Buffers(Memory m) : col_min(m), row_block_min(m), block_min(m), column(m), slid(m), pre(m), suf(m) {}
 };
 
 struct PairSearch {
   EyePair best;
   ScanIndex best_at{-1, 0, 0, 0, 0, 0};
   int32_t image_w = 0, image_h = 0;
+  Memory memory;
   Buffers buf;
+
+  explicit PairSearch(Memory m) : memory(m), buf(m) {}
 
   // Whether a group of combinations whose totals are at least `bound` and
   // whose first member in scan order is `first` cannot hold a new winner.
@@ -315,7 +335,7 @@ void search_pairs(PairSearch &c, const WidthPlan &g, const PairTables &t) {
   };
 
   // The most promising left windows first, so the bound is tight early.
-  std::vector<std::pair<double, int32_t>> first;
+  Vec<std::pair<double, int32_t>> first(c.memory);
   for (int32_t q = 0; q < t.n_i * t.n_k; ++q)
     if (t.left[q] != kInf) first.emplace_back(t.left[q], q);
   const size_t probes = std::min<size_t>(8, first.size());
@@ -350,12 +370,12 @@ ValidRange right_range(const WidthPlan &g, int32_t W, int32_t H) {
 
 // Fills the pair tables from full score tables of both sides, keeping only
 // windows that can still be in a better pair.
-void keep_contenders(const PairSearch &c, const WidthPlan &g, const std::vector<double> &left,
-                     const std::vector<double> &right, PairTables &t) {
+void keep_contenders(const PairSearch &c, const WidthPlan &g, const Vec<double> &left, const Vec<double> &right,
+                     PairTables &t) {
   const double lmin = *std::min_element(left.begin(), left.end());
   const double rmin = *std::min_element(right.begin(), right.end());
   const double factor_max = g.offset_max * g.spacing_max;
-  t = PairTables{};
+  t.clear();
   if (!c.in_race(lmin, rmin, factor_max)) return;
   int32_t k_lo = g.n_x, k_hi = -1, i_lo = g.n_y, i_hi = -1, r_lo = g.n_rx, r_hi = -1, u_lo = g.n_ry, u_hi = -1;
   for (int32_t i = 0; i < g.n_y; ++i)
@@ -392,11 +412,14 @@ void keep_contenders(const PairSearch &c, const WidthPlan &g, const std::vector<
 // windows: corner c of a window index is 2*index (before it) or 2*index + 1
 // (its last column or row).
 struct CornerGrid {
-  std::vector<int32_t> cols, rows; // picture coordinates, 2 per window index
-  std::vector<int64_t> gray, square, eye; // rows.size() x cols.size()
-  std::vector<int64_t> acc_gray, acc_square, acc_eye; // running column sums
-  std::vector<std::pair<int32_t, int32_t>> row_events; // (row, slot), sorted
+  Vec<int32_t> cols, rows;                     // picture coordinates, 2 per window index
+  Vec<int64_t> gray, square, eye;              // rows.size() x cols.size()
+  Vec<int64_t> acc_gray, acc_square, acc_eye;  // running column sums
+  Vec<std::pair<int32_t, int32_t>> row_events; // (row, slot), sorted
   size_t next_event = 0;
+
+  explicit CornerGrid(Memory m)
+      : cols(m), rows(m), gray(m), square(m), eye(m), acc_gray(m), acc_square(m), acc_eye(m), row_events(m) {}
 
   void init(int32_t x0, int32_t n_x, int32_t y0, int32_t n_y, int32_t s, int32_t w, int32_t h) {
     for (int32_t k = 0; k < n_x; ++k) {
@@ -431,30 +454,32 @@ struct CornerGrid {
 struct CoarseWidth {
   WidthPlan plan;
   CornerGrid left, right;
+
+  explicit CoarseWidth(Memory m) : plan(m), left(m), right(m) {}
 };
 
 // Sweeps the band once; rows and columns of corners outside it belong to
 // windows outside the picture or count as zero (before the band).
-void sweep_corners(const BmpImage &image, int32_t bx0, int32_t by0, int32_t bx1, int32_t by1,
-                   std::vector<CoarseWidth> &widths) {
-  std::vector<CornerGrid *> grids;
+void sweep_corners(const BmpImage &image, int32_t bx0, int32_t by0, int32_t bx1, int32_t by1, Vec<CoarseWidth> &widths,
+                   Memory m) {
+  Vec<CornerGrid *> grids(m);
   for (CoarseWidth &cw : widths) {
     grids.push_back(&cw.left);
     grids.push_back(&cw.right);
   }
   // Corner columns before the band read the zero in front; beyond it, any value.
   auto slot = [&](int32_t col) { return static_cast<size_t>(std::clamp(col, bx0 - 1, bx1) - (bx0 - 1)); };
-  std::vector<std::vector<size_t>> col_slots;
+  Vec<Vec<size_t>> col_slots(m);
   for (CornerGrid *g : grids) {
-    std::vector<size_t> s;
+    Vec<size_t> s(m);
     for (int32_t col : g->cols) s.push_back(slot(col));
     col_slots.push_back(std::move(s));
     // Rows above the band stay zero.
     while (g->next_event < g->row_events.size() && g->row_events[g->next_event].first < by0) ++g->next_event;
   }
   const int32_t band_w = bx1 - bx0 + 1;
-  std::vector<int64_t> run_gray(band_w + 1, 0), run_square(band_w + 1, 0), run_eye(band_w + 1, 0);
-  std::vector<uint8_t> gray_row(static_cast<size_t>(band_w)), eye_row(static_cast<size_t>(band_w));
+  Vec<int64_t> run_gray(band_w + 1, 0, m), run_square(band_w + 1, 0, m), run_eye(band_w + 1, 0, m);
+  Vec<uint8_t> gray_row(static_cast<size_t>(band_w), m), eye_row(static_cast<size_t>(band_w), m);
   for (int32_t y = by0; y <= by1; ++y) {
     gray_and_eye_values(image.pixels + (static_cast<size_t>(y) * image.width + bx0) * 3, band_w,
                         gray_row.data(), eye_row.data());
@@ -467,7 +492,7 @@ void sweep_corners(const BmpImage &image, int32_t bx0, int32_t by0, int32_t bx1,
     }
     for (size_t gi = 0; gi < grids.size(); ++gi) {
       CornerGrid &g = *grids[gi];
-      const std::vector<size_t> &slots = col_slots[gi];
+      const Vec<size_t> &slots = col_slots[gi];
       for (size_t j = 0; j < slots.size(); ++j) {
         g.acc_gray[j] += run_gray[slots[j]];
         g.acc_square[j] += run_square[slots[j]];
@@ -486,9 +511,9 @@ void sweep_corners(const BmpImage &image, int32_t bx0, int32_t by0, int32_t bx1,
 }
 
 void coarse_pass(PairSearch &c, const BmpImage &image, const SearchFrame &f, const PassPlan &p) {
-  std::vector<CoarseWidth> widths;
+  Vec<CoarseWidth> widths(c.memory);
   for (int32_t w = p.w_first; w <= p.w_last; w += p.w_step) {
-    CoarseWidth cw;
+    CoarseWidth cw(c.memory);
     if (!make_width_plan(f, p, 0, w, cw.plan)) continue;
     const WidthPlan &g = cw.plan;
     cw.left.init(g.x0, g.n_x, g.y0, g.n_y, g.s, g.w, g.h);
@@ -503,10 +528,10 @@ void coarse_pass(PairSearch &c, const BmpImage &image, const SearchFrame &f, con
   const int32_t by0 = std::max(p.y_first + f.dy_min, 0);
   const int32_t by1 = std::min(p.y_end + f.dy_max - 1, H - 1);
   if (bx0 > bx1 || by0 > by1) return;
-  sweep_corners(image, bx0, by0, bx1, by1, widths);
+  sweep_corners(image, bx0, by0, bx1, by1, widths, c.memory);
 
-  std::vector<double> left, right;
-  PairTables tables;
+  Vec<double> left(c.memory), right(c.memory);
+  PairTables tables(c.memory);
   for (const CoarseWidth &cw : widths) {
     const WidthPlan &g = cw.plan;
     const int64_t n = int64_t{g.w} * g.h;
@@ -553,13 +578,15 @@ struct Contender {
 struct Side {
   const RegionTables *tables = nullptr;
   int32_t x0 = 0, y0 = 0; // picture position of window index (0, 0)
-  std::vector<Block> open;    // min-heap on bound while the lowest is sought
-  std::vector<Block> done;    // worked out
-  std::vector<Block> work;    // blocks still to look at for contenders
-  std::vector<double> bounds; // the windows' bounds, block by block, row-major in each
-  double low_bound = kInf;    // below every score of the side
-  std::vector<Contender> contenders;
+  Vec<Block> open;         // min-heap on bound while the lowest is sought
+  Vec<Block> done;         // worked out
+  Vec<Block> work;         // blocks still to look at for contenders
+  Vec<double> bounds;      // the windows' bounds, block by block, row-major in each
+  double low_bound = kInf; // below every score of the side
+  Vec<Contender> contenders;
   double low = kInf; // lowest exact score among the contenders
+
+  explicit Side(Memory m) : open(m), done(m), work(m), bounds(m), contenders(m) {}
 };
 
 bool heap_order(const Block &a, const Block &b) { return a.bound > b.bound; }
@@ -577,7 +604,7 @@ bool splits(const WidthPlan &g, const Block &b) {
 }
 
 // The four parts of a block, appended to `out`.
-void split(const Side &side, const WidthPlan &g, const Block &b, std::vector<Block> &out) {
+void split(const Side &side, const WidthPlan &g, const Block &b, Vec<Block> &out) {
   const int32_t km = (b.k0 + b.k1) / 2, im = (b.i0 + b.i1) / 2;
   const int32_t ks[3] = {b.k0, km + 1, b.k1 + 1}, is[3] = {b.i0, im + 1, b.i1 + 1};
   for (int32_t a = 0; a < 2; ++a)
@@ -646,7 +673,7 @@ void score_contenders(const PairSearch &c, Side &side, const WidthPlan &g, doubl
     side.contenders.push_back(Contender{k, i, score});
     side.low = std::min(side.low, score);
   };
-  std::vector<Block> &work = side.work;
+  Vec<Block> &work = side.work;
   work.assign(side.done.begin(), side.done.end());
   work.insert(work.end(), side.open.begin(), side.open.end());
   while (!work.empty()) {
@@ -726,15 +753,15 @@ void fine_width(PairSearch &c, const WidthPlan &g, Side &left, Side &right, Pair
 
 void fine_pass(PairSearch &c, const BmpImage &image, const SearchFrame &f, const PassPlan &p) {
   // Every window of the pass lies in one of these two rectangles.
-  RegionTables left_tables, right_tables;
+  RegionTables left_tables(c.memory), right_tables(c.memory);
   left_tables.build(image, p.x_first, p.y_first, p.x_end - 1, p.y_end - 1);
   right_tables.build(image, p.rx_first, p.y_first + f.dy_min, p.rx_end - 1, p.y_end + f.dy_max - 1);
-  Side left, right;
+  Side left(c.memory), right(c.memory);
   left.tables = &left_tables;
   right.tables = &right_tables;
-  PairTables t;
+  PairTables t(c.memory);
+  WidthPlan g(c.memory);
   for (int32_t w = p.w_first; w <= p.w_last; w += p.w_step) {
-    WidthPlan g;
     if (!make_width_plan(f, p, 1, w, g)) continue;
     left.x0 = g.x0;
     left.y0 = g.y0;
@@ -748,7 +775,8 @@ void fine_pass(PairSearch &c, const BmpImage &image, const SearchFrame &f, const
 
 EyePair search_eye_pair(const BmpImage &image, FaceRect face) {
   const SearchFrame frame = search_frame(face);
-  PairSearch c;
+  WorkArena arena;
+  PairSearch c(&arena);
   c.image_w = image.width;
   c.image_h = image.height;
   coarse_pass(c, image, frame, coarse_pass_plan(frame));

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <limits>
 #include <memory>
+#include <memory_resource>
 #include <new>
 #include <vector>
 
@@ -49,11 +50,12 @@ inline double score_from_sums(int64_t s, int64_t q, int64_t e, int64_t n) {
 struct RegionTables {
   int32_t x0 = 0, y0 = 0; // picture position of the rectangle's first pixel
   int32_t stride = 0;     // rectangle width + 1
-  // The three tables one after the other: every cell is written before it
-  // is read, so the memory is not cleared first, and large tables get huge
-  // pages (allocate_pixels).
-  PixelArray<double> cells;
+  // The three tables one after the other, from the memory the tables were
+  // made with (a search's WorkArena).
+  std::pmr::vector<double> cells;
   const double *gray = nullptr, *square = nullptr, *eye = nullptr;
+
+  explicit RegionTables(std::pmr::memory_resource *memory = std::pmr::get_default_resource()) : cells(memory) {}
 
   void build(const BmpImage &image, int32_t left, int32_t top, int32_t right, int32_t bottom) {
     left = std::max(left, 0);
@@ -65,19 +67,12 @@ struct RegionTables {
     const int32_t w = std::max(right - left + 1, 0), h = std::max(bottom - top + 1, 0);
     stride = w + 1;
     const size_t n = static_cast<size_t>(stride) * (h + 1);
-    cells = allocate_array<double>(3 * n);
-    if (!cells) throw std::bad_alloc();
-    double *const gray = cells.get(), *const square = gray + n, *const eye = square + n;
+    // Zeros first: the row and column in front stay so.
+    cells.assign(3 * n, 0.0);
+    double *const gray = cells.data(), *const square = gray + n, *const eye = square + n;
     this->gray = gray, this->square = square, this->eye = eye;
-    // The zero row in front, and the zero column of every row.
-    std::fill(gray, gray + stride, 0.0);
-    std::fill(square, square + stride, 0.0);
-    std::fill(eye, eye + stride, 0.0);
-    for (int32_t r = 1; r <= h; ++r) {
-      const size_t at = static_cast<size_t>(r) * stride;
-      gray[at] = square[at] = eye[at] = 0;
-    }
-    std::vector<uint8_t> gray_row(static_cast<size_t>(w)), eye_row(static_cast<size_t>(w));
+    std::pmr::vector<uint8_t> gray_row(static_cast<size_t>(w), cells.get_allocator()),
+        eye_row(static_cast<size_t>(w), cells.get_allocator());
     for (int32_t r = 0; r < h; ++r) {
       gray_and_eye_values(image.pixels + (static_cast<size_t>(top + r) * image.width + left) * 3, w,
                           gray_row.data(), eye_row.data());

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory_resource>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -64,6 +66,26 @@ TEST(PixelMemory, HugePagesFrom128KiBAndEveryByteUsable) {
   }
   EXPECT_FALSE(allocate_array<double>(SIZE_MAX / 4));
   EXPECT_FALSE(allocate_array<uint8_t>(SIZE_MAX - 10));
+}
+
+// The arena's first block is one huge page; vectors that outgrow it move
+// to further blocks with every value kept, and impossible or over-aligned
+// requests are refused as a lack of memory, which the plug-ins report.
+TEST(WorkArena, VectorsGrowPastTheFirstBlockAndFailuresAreBadAlloc) {
+  WorkArena arena;
+  std::pmr::vector<double> small(100, 1.5, &arena);
+#if defined(__linux__)
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(small.data()) % (size_t{2} << 20), 0u) << "first block on a huge page";
+#endif
+  std::pmr::vector<uint32_t> grown(&arena);
+  for (uint32_t i = 0; i < (3u << 20) / 4; ++i) grown.push_back(i * 2654435761u);
+  for (uint32_t i = 0; i < grown.size(); ++i) ASSERT_EQ(grown[i], i * 2654435761u) << i;
+  EXPECT_EQ(small[99], 1.5);
+
+  EXPECT_THROW((void)pixel_memory_resource().allocate(SIZE_MAX - 10, 8), std::bad_alloc);
+  EXPECT_THROW((void)pixel_memory_resource().allocate(64, 4096), std::bad_alloc);
+  std::pmr::vector<double> too_large(&arena);
+  EXPECT_THROW(too_large.resize(SIZE_MAX / 32), std::bad_alloc);
 }
 
 TEST(SeekFromStart, FilesSeekBothWaysPipesOnlyForward) {
