@@ -17,6 +17,10 @@ namespace tavrin {
 // up to whole huge pages (at most 2 MiB more). The hint changes no byte.
 uint8_t *allocate_pixels(size_t bytes);
 
+// How many bytes the buffer allocate_pixels(bytes) gives holds: `bytes`, or
+// whole huge pages. The part past `bytes` is as much the caller's.
+size_t pixel_capacity(size_t bytes);
+
 struct FreePixelMemory {
   void operator()(void *memory) const { std::free(memory); }
 };
@@ -30,19 +34,31 @@ template <typename T> PixelArray<T> allocate_array(size_t n) {
   return PixelArray<T>(reinterpret_cast<T *>(allocate_pixels(n * sizeof(T))));
 }
 
-// allocate_pixels as a memory resource: throws std::bad_alloc when the
-// memory cannot be had.
-std::pmr::memory_resource &pixel_memory_resource();
-
-// Scratch memory for the vectors of one search, handed out in order from
-// blocks of pixel_memory_resource and given back all at once: a call in a
-// fresh process then pays one page fault per 2 MiB of its work vectors
-// instead of one per 4 KiB. Freed vectors are not reused, so it is for work
-// whose vectors add up to a few bytes per pixel at most.
-class WorkArena final : public std::pmr::monotonic_buffer_resource {
+// Scratch memory for the vectors of one call, handed out in order and given
+// back all at once: a call in a fresh process then pays one page fault per
+// 2 MiB of its work vectors instead of one per 4 KiB. Blocks are whole huge
+// pages from allocate_pixels. Freed vectors are not reused, so it is for
+// work whose vectors add up to a few bytes per pixel at most. Throws
+// std::bad_alloc when memory runs out.
+class WorkArena final : public std::pmr::memory_resource {
 public:
-  // The first block fills one huge page, the block's own record included.
-  WorkArena() : monotonic_buffer_resource((size_t{2} << 20) - 64, &pixel_memory_resource()) {}
+  WorkArena() = default;
+  // Starts in `bytes` at `spare`, memory of somebody else's that outlives
+  // the arena (the unused end of a picture's buffer, say).
+  WorkArena(uint8_t *spare, size_t bytes) : next_(spare), end_(spare + bytes) {}
+  ~WorkArena() override;
+  WorkArena(const WorkArena &) = delete;
+  WorkArena &operator=(const WorkArena &) = delete;
+
+private:
+  void *do_allocate(size_t bytes, size_t alignment) override;
+  void do_deallocate(void *, size_t, size_t) override {}
+  bool do_is_equal(const std::pmr::memory_resource &other) const noexcept override { return this == &other; }
+  // From next_ on, for the asking; null until the first block.
+  void *take(size_t bytes, size_t alignment);
+
+  uint8_t *next_ = nullptr, *end_ = nullptr;
+  void *blocks_ = nullptr; // the newest block; each starts with the one before
 };
 
 } // namespace tavrin

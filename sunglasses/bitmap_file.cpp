@@ -59,6 +59,17 @@ void free_bmp(BmpImage *image) {
   delete image;
 }
 
+namespace {
+
+size_t pixel_bytes(const BmpImage &image) { return static_cast<size_t>(image.width) * image.height * 3; }
+
+} // namespace
+
+SpareMemory spare_memory(const BmpImage &image) {
+  const size_t used = pixel_bytes(image);
+  return SpareMemory{image.pixels + used, pixel_capacity(used) - used};
+}
+
 BmpImagePtr load_bmp(const char *path) {
   StreamBuffer buffer;
   FileHandle file = open_file(path, "rb");
@@ -112,7 +123,7 @@ BmpImagePtr load_bmp(const char *path) {
   }
 
   BmpImagePtr image(new (std::nothrow) BmpImage{width, height, nullptr});
-  if (image) image->pixels = allocate_pixels(static_cast<size_t>(row_bytes) * height);
+  if (image) image->pixels = allocate_pixels(pixel_bytes(*image));
   if (!image || image->pixels == nullptr) {
     print_error("Not enough memory for a %d x %d image.\n", width, height);
     return nullptr;

@@ -111,9 +111,10 @@ PixelPosition refine_eye_center(const BmpImage &image, int32_t cx, int32_t cy, i
   return best;
 }
 
-EyeDetection detect_eyes(const BmpImage &image, FaceRect face, EyeRecord *left, EyeRecord *right) {
+EyeDetection detect_eyes(const BmpImage &image, FaceRect face, EyeRecord *left, EyeRecord *right,
+                         std::pmr::memory_resource *memory) {
   try {
-    EyePair pair = search_eye_pair(image, face);
+    EyePair pair = search_eye_pair(image, face, memory);
     if (!pair.found) return EyeDetection::kNotFound;
     // The left eye's half width sets the search radius of both eyes.
     const int32_t radius = std::max(pair.left.half_w, 3);

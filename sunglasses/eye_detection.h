@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory_resource>
 
 #include "overlay_types.h"
 
@@ -71,7 +72,9 @@ PixelPosition refine_eye_center(const BmpImage &image, int32_t cx, int32_t cy, i
 enum class EyeDetection { kNotFound, kFound, kOutOfMemory };
 
 // Fills `left` (smaller column) and `right` only when a pair was found. Reads
-// the picture around the face's eye band only.
-EyeDetection detect_eyes(const BmpImage &image, FaceRect face, EyeRecord *left, EyeRecord *right);
+// the picture around the face's eye band only. The search's work memory
+// comes from `memory` when given.
+EyeDetection detect_eyes(const BmpImage &image, FaceRect face, EyeRecord *left, EyeRecord *right,
+                         std::pmr::memory_resource *memory = nullptr);
 
 } // namespace tavrin::sunglasses

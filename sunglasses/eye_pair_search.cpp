@@ -773,10 +773,10 @@ void fine_pass(PairSearch &c, const BmpImage &image, const SearchFrame &f, const
 
 } // namespace
 
-EyePair search_eye_pair(const BmpImage &image, FaceRect face) {
+EyePair search_eye_pair(const BmpImage &image, FaceRect face, std::pmr::memory_resource *memory) {
   const SearchFrame frame = search_frame(face);
-  WorkArena arena;
-  PairSearch c(&arena);
+  WorkArena own;
+  PairSearch c(memory != nullptr ? memory : &own);
   c.image_w = image.width;
   c.image_h = image.height;
   coarse_pass(c, image, frame, coarse_pass_plan(frame));

@@ -10,13 +10,17 @@
 // among equal totals the first in the plain scan order wins, as there.
 #pragma once
 
+#include <memory_resource>
+
 #include "eye_detection.h"
 #include "overlay_types.h"
 
 namespace tavrin::sunglasses {
 
 // Reads only the rows and columns of the picture that the windows of both
-// passes can cover. Throws std::bad_alloc when memory runs out.
-EyePair search_eye_pair(const BmpImage &image, FaceRect face);
+// passes can cover. Work memory comes from `memory` (an arena of the
+// call's), else from a WorkArena of its own. Throws std::bad_alloc when
+// memory runs out.
+EyePair search_eye_pair(const BmpImage &image, FaceRect face, std::pmr::memory_resource *memory = nullptr);
 
 } // namespace tavrin::sunglasses

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <memory>
+#include <memory_resource>
 #include <new>
+#include <vector>
 
 #include "pixel_memory.h"
 #include "skin_scan.h"
@@ -73,7 +75,9 @@ FaceRect fallback_face_region(int32_t width, int32_t height) {
                   static_cast<int32_t>((3 * int64_t{height}) / 4)};
 }
 
-FaceRect detect_face_region(const BmpImage &image) {
+FaceRect detect_face_region(const BmpImage &image, std::pmr::memory_resource *memory) {
+  WorkArena own;
+  if (memory == nullptr) memory = &own;
   const int32_t width = image.width, height = image.height;
   const int32_t cell_w = cell_size(width), cell_h = cell_size(height);
   const int32_t grid_w = static_cast<int32_t>((int64_t{width} + cell_w - 1) / cell_w);
@@ -82,9 +86,14 @@ FaceRect detect_face_region(const BmpImage &image) {
 
   // The run of every cell on every row, kept when rows are wide enough for
   // it to cost little beside the picture: the window scan below then needs
-  // no second look at the pixels.
-  const bool keep_runs = width >= 64;
-  const PixelArray<SkinRun> runs = keep_runs ? allocate_array<SkinRun>(static_cast<size_t>(height) * grid_w) : nullptr;
+  // no second look at the pixels. Without the memory for them, it looks again.
+  std::pmr::vector<SkinRun> runs(memory);
+  if (width >= 64) {
+    try {
+      runs.resize(static_cast<size_t>(height) * grid_w);
+    } catch (const std::bad_alloc &) {
+    }
+  }
   const uint8_t *px = image.pixels;
   const int64_t pixels = int64_t{width} * height;
   for (int32_t y = 0; y < height; ++y) {
@@ -94,7 +103,7 @@ FaceRect detect_face_region(const BmpImage &image) {
       const int32_t n = static_cast<int32_t>(std::min<int64_t>(cell_w, int64_t{width} - x));
       const SkinRun run = scan_skin_run(px, n, pixels - (px - image.pixels) / 3);
       grid_row[cell] += run.count;
-      if (runs) runs[static_cast<size_t>(y) * grid_w + cell] = run;
+      if (!runs.empty()) runs[static_cast<size_t>(y) * grid_w + cell] = run;
       px += static_cast<size_t>(n) * 3;
     }
   }
@@ -133,9 +142,9 @@ FaceRect detect_face_region(const BmpImage &image) {
     max_y = std::max(max_y, y);
   };
   for (int32_t y = y0; y < y1 && x0 < x1; ++y) {
-    if (runs) {
+    if (!runs.empty()) {
       // The window is made of whole cells.
-      const SkinRun *row = runs.get() + static_cast<size_t>(y) * grid_w;
+      const SkinRun *row = runs.data() + static_cast<size_t>(y) * grid_w;
       for (int32_t cell = x0 / cell_w, x = x0; x < x1; ++cell, x += cell_w) take(row[cell], x, y);
     } else {
       take(scan_skin_run(image.pixels + (static_cast<size_t>(y) * width + x0) * 3, x1 - x0), x0, y);

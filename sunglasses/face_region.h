@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory_resource>
 
 #include "overlay_types.h"
 
@@ -11,8 +12,10 @@ namespace tavrin::sunglasses {
 bool is_skin_pixel(uint8_t blue, uint8_t green, uint8_t red);
 
 // The rectangle around the densest 3x3 block of a 12x12 skin-count grid,
-// widened by a margin; a fixed central rectangle when skin is scarce.
-FaceRect detect_face_region(const BmpImage &image);
+// widened by a margin; a fixed central rectangle when skin is scarce. Work
+// memory comes from `memory` (an arena of the call's), else from one of
+// its own.
+FaceRect detect_face_region(const BmpImage &image, std::pmr::memory_resource *memory = nullptr);
 
 // The rectangle used when the skin evidence is too weak.
 FaceRect fallback_face_region(int32_t width, int32_t height);

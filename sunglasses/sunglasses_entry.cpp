@@ -10,6 +10,7 @@
 #include "face_region.h"
 #include "narrow_path.h"
 #include "overlay_types.h"
+#include "pixel_memory.h"
 #include "sunglasses_drawing.h"
 
 namespace tavrin::sunglasses {
@@ -30,14 +31,16 @@ OverlayStatus run_pipeline(const char16_t *input, const char16_t *output) {
   BmpImagePtr image = load_bmp(in_path.c_str());
   if (!image) return kStatusFailed;
   std::printf("Image: %d x %d\n", image->width, image->height);
+  const SpareMemory spare = spare_memory(*image);
+  WorkArena work(spare.data, spare.bytes);
 
   std::printf("Detecting face region ...\n");
-  const FaceRect face = detect_face_region(*image);
+  const FaceRect face = detect_face_region(*image, &work);
   std::printf("Face region: (%d,%d) %dx%d\n", face.x, face.y, face.width, face.height);
 
   std::printf("Detecting eyes ...\n");
   EyeRecord left{}, right{};
-  switch (detect_eyes(*image, face, &left, &right)) {
+  switch (detect_eyes(*image, face, &left, &right, &work)) {
   case EyeDetection::kFound:
     std::printf("Left eye:  center=(%d,%d)\n", left.cx, left.cy);
     std::printf("Right eye: center=(%d,%d)\n", right.cx, right.cy);

@@ -59,33 +59,51 @@ TEST(PixelMemory, HugePagesFrom128KiBAndEveryByteUsable) {
     ASSERT_TRUE(memory);
     std::memset(memory.get(), 0x5A, bytes);
     EXPECT_EQ(memory[bytes - 1], 0x5A);
+    bool huge = false;
 #if defined(__linux__)
-    const bool huge = reinterpret_cast<uintptr_t>(memory.get()) % (size_t{2} << 20) == 0;
+    huge = reinterpret_cast<uintptr_t>(memory.get()) % (size_t{2} << 20) == 0;
     EXPECT_EQ(huge, bytes >= (size_t{128} << 10));
 #endif
+    const size_t whole_pages = (bytes + (size_t{2} << 20) - 1) / (size_t{2} << 20) * (size_t{2} << 20);
+    EXPECT_EQ(pixel_capacity(bytes), huge ? whole_pages : bytes);
+    std::memset(memory.get(), 0x5B, pixel_capacity(bytes)); // all of it the caller's
   }
   EXPECT_FALSE(allocate_array<double>(SIZE_MAX / 4));
   EXPECT_FALSE(allocate_array<uint8_t>(SIZE_MAX - 10));
 }
 
-// The arena's first block is one huge page; vectors that outgrow it move
-// to further blocks with every value kept, and impossible or over-aligned
-// requests are refused as a lack of memory, which the plug-ins report.
-TEST(WorkArena, VectorsGrowPastTheFirstBlockAndFailuresAreBadAlloc) {
-  WorkArena arena;
+// An arena starts in the spare memory it is given and goes on in blocks of
+// whole huge pages; values survive every move to a new block, every request
+// gets its alignment, and what cannot be had is std::bad_alloc, which the
+// plug-ins report as a lack of memory.
+TEST(WorkArena, SpareFirstThenHugeBlocksAlignedAndBadAllocAtTheEnd) {
+  alignas(16) uint8_t spare[1000];
+  WorkArena arena(spare, sizeof spare);
   std::pmr::vector<double> small(100, 1.5, &arena);
-#if defined(__linux__)
-  EXPECT_EQ(reinterpret_cast<uintptr_t>(small.data()) % (size_t{2} << 20), 0u) << "first block on a huge page";
-#endif
+  EXPECT_GE(reinterpret_cast<uint8_t *>(small.data()), spare);
+  EXPECT_LE(reinterpret_cast<uint8_t *>(small.data() + 100), spare + sizeof spare);
+
   std::pmr::vector<uint32_t> grown(&arena);
   for (uint32_t i = 0; i < (3u << 20) / 4; ++i) grown.push_back(i * 2654435761u);
   for (uint32_t i = 0; i < grown.size(); ++i) ASSERT_EQ(grown[i], i * 2654435761u) << i;
   EXPECT_EQ(small[99], 1.5);
+  for (size_t alignment : {size_t{1}, size_t{8}, size_t{64}, size_t{4096}, size_t{2} << 20}) {
+    void *p = arena.allocate(3, alignment);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % alignment, 0u) << alignment;
+    std::memset(p, 1, 3);
+  }
+  // Larger than a block: a block of its own.
+  std::pmr::vector<uint8_t> big((size_t{5} << 20) + 3, 7, &arena);
+  EXPECT_EQ(big.back(), 7);
 
-  EXPECT_THROW((void)pixel_memory_resource().allocate(SIZE_MAX - 10, 8), std::bad_alloc);
-  EXPECT_THROW((void)pixel_memory_resource().allocate(64, 4096), std::bad_alloc);
+  EXPECT_THROW((void)arena.allocate(SIZE_MAX - 10, 8), std::bad_alloc);
+  EXPECT_THROW((void)arena.allocate(64, size_t{4} << 20), std::bad_alloc);
   std::pmr::vector<double> too_large(&arena);
   EXPECT_THROW(too_large.resize(SIZE_MAX / 32), std::bad_alloc);
+
+  // Nothing in an arena without spare memory until the first request.
+  WorkArena empty;
+  EXPECT_EQ(std::pmr::vector<int>(10, 3, &empty).at(9), 3);
 }
 
 TEST(SeekFromStart, FilesSeekBothWaysPipesOnlyForward) {

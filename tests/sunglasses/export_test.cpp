@@ -1,6 +1,7 @@
 // The built plug-in, loaded and called the way the host calls it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -205,15 +206,34 @@ TEST_F(Export, LoneSurrogateGivesAnEmptyPath) {
   EXPECT_EQ(r.err, "Cannot write \n");
 }
 
+// The portrait in the top left corner of a 2048 x 1024 picture, the rest
+// its backdrop: 6 MiB of pixels, whole huge pages, so the picture's buffer
+// has no spare end and every byte of the search's memory is asked for.
+Picture portrait_on_whole_huge_pages() {
+  const Picture portrait = make_portrait();
+  Picture p;
+  p.width = 2048;
+  p.height = 1024;
+  p.bgr.resize(size_t{2048} * 1024 * 3);
+  for (int32_t y = 0; y < p.height; ++y)
+    for (int32_t x = 0; x < p.width; ++x) {
+      const bool inside = x < portrait.width && y < portrait.height;
+      const uint8_t *from = portrait.bgr.data() + (inside ? (static_cast<size_t>(y) * portrait.width + x) * 3 : 0);
+      std::copy(from, from + 3, p.bgr.data() + (static_cast<size_t>(y) * p.width + x) * 3);
+    }
+  return p;
+}
+
 // Memory that runs out in the eye search is a failure, never "no eyes": at
 // every cap from none to "everything fits" the call either fails in the
 // reader or in the search, each with its line, or answers as uncapped.
 TEST_F(Export, NoMemoryForTheEyeSearchIsAFailure) {
   if (!tavrin::test::address_space_limit_works()) GTEST_SKIP() << "needs an address-space cap";
   const std::string in = dir.file("portrait.bmp"), out = dir.file("out.bmp");
-  ASSERT_TRUE(write_picture(in.c_str(), make_portrait()));
+  ASSERT_TRUE(write_picture(in.c_str(), portrait_on_whole_huge_pages()));
   const RunResult uncapped = run(in, out);
   ASSERT_EQ(uncapped.status, 999);
+  ASSERT_NE(uncapped.out.find("Left eye:"), std::string::npos) << uncapped.out << uncapped.err;
   const std::vector<uint8_t> drawn = tavrin::test::read_file(out);
 
   const std::string before_eyes = uncapped.out.substr(0, uncapped.out.find("Left eye:"));
@@ -242,7 +262,7 @@ TEST_F(Export, NoMemoryForTheEyeSearchIsAFailure) {
       ++search_failures;
     } else {
       EXPECT_EQ(r.out, "Loading " + in + " ...\n");
-      EXPECT_EQ(r.err, "Not enough memory for a 480 x 600 image.\n");
+      EXPECT_EQ(r.err, "Not enough memory for a 2048 x 1024 image.\n");
     }
   }
   EXPECT_GT(search_failures, 0) << "no cap fell between the reader and the search";
