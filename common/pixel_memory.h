@@ -37,9 +37,10 @@ template <typename T> PixelArray<T> allocate_array(size_t n) {
 // Scratch memory for the vectors of one call, handed out in order and given
 // back all at once: a call in a fresh process then pays one page fault per
 // 2 MiB of its work vectors instead of one per 4 KiB. Blocks are whole huge
-// pages from allocate_pixels. Freed vectors are not reused, so it is for
-// work whose vectors add up to a few bytes per pixel at most. Throws
-// std::bad_alloc when memory runs out.
+// pages from allocate_pixels. Only the newest allocation is reused once
+// freed (so vectors that go in the reverse order of their making give all
+// back); it is for work whose vectors add up to a few bytes per pixel at
+// most. Throws std::bad_alloc when memory runs out.
 class WorkArena final : public std::pmr::memory_resource {
 public:
   WorkArena() = default;
@@ -52,7 +53,9 @@ public:
 
 private:
   void *do_allocate(size_t bytes, size_t alignment) override;
-  void do_deallocate(void *, size_t, size_t) override {}
+  void do_deallocate(void *memory, size_t bytes, size_t) override {
+    if (static_cast<uint8_t *>(memory) + bytes == next_) next_ = static_cast<uint8_t *>(memory);
+  }
   bool do_is_equal(const std::pmr::memory_resource &other) const noexcept override { return this == &other; }
   // From next_ on, for the asking; null until the first block.
   void *take(size_t bytes, size_t alignment);

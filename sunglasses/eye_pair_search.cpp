@@ -630,6 +630,9 @@ void start_side(Side &side, const WidthPlan &g, const ValidRange &r) {
   side.bounds.clear();
   side.low_bound = kInf;
   if (r.empty()) return;
+  // Room for every window's bound at once: grown step by step, the arena
+  // would keep every smaller copy.
+  side.bounds.reserve(static_cast<size_t>(r.k_hi - r.k_lo + 1) * (r.i_hi - r.i_lo + 1));
   for (int32_t i0 = r.i_lo; i0 <= r.i_hi; i0 += kTile)
     for (int32_t k0 = r.k_lo; k0 <= r.k_hi; k0 += kTile)
       side.open.push_back(make_block(side, g, k0, std::min(r.k_hi, k0 + kTile - 1), i0,

@@ -101,6 +101,14 @@ TEST(WorkArena, SpareFirstThenHugeBlocksAlignedAndBadAllocAtTheEnd) {
   std::pmr::vector<double> too_large(&arena);
   EXPECT_THROW(too_large.resize(SIZE_MAX / 32), std::bad_alloc);
 
+  // The newest allocation, freed, is handed out again; an older one is not.
+  void *older = arena.allocate(256, 8);
+  void *newest = arena.allocate(256, 8);
+  arena.deallocate(older, 256, 8);
+  arena.deallocate(newest, 256, 8);
+  EXPECT_EQ(arena.allocate(256, 8), newest);
+  EXPECT_NE(arena.allocate(256, 8), older);
+
   // Nothing in an arena without spare memory until the first request.
   WorkArena empty;
   EXPECT_EQ(std::pmr::vector<int>(10, 3, &empty).at(9), 3);
