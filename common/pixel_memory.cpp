@@ -8,6 +8,13 @@
 #if !defined(_WIN32)
 #include <sys/mman.h>
 #endif
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#include <sanitizer/asan_interface.h>
+#endif
+#endif
 
 namespace tavrin {
 
@@ -45,36 +52,83 @@ uint8_t *allocate_pixels(size_t bytes) {
   return static_cast<uint8_t *>(std::malloc(bytes));
 }
 
+namespace {
+
+// Under the address sanitizer every byte of the arena that is not handed
+// out is poisoned, with a gap after each allocation, so a vector read or
+// written past its end is caught as it would be on the heap; so is one used
+// after it is freed.
+#if defined(__SANITIZE_ADDRESS__)
+#define TAVRIN_ARENA_POISON 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TAVRIN_ARENA_POISON 1
+#endif
+#endif
+#if defined(TAVRIN_ARENA_POISON)
+constexpr size_t kGap = 32;
+void poison(void *p, size_t n) { ASAN_POISON_MEMORY_REGION(p, n); }
+void unpoison(void *p, size_t n) { ASAN_UNPOISON_MEMORY_REGION(p, n); }
+#else
+constexpr size_t kGap = 0;
+void poison(void *, size_t) {}
+void unpoison(void *, size_t) {}
+#endif
+
+struct BlockHeader {
+  void *before;
+  size_t size;
+};
+// Allocations in a block start after its header, at malloc's alignment.
+constexpr size_t kHeader =
+    (sizeof(BlockHeader) + alignof(std::max_align_t) - 1) / alignof(std::max_align_t) * alignof(std::max_align_t);
+
+} // namespace
+
+WorkArena::WorkArena(uint8_t *spare, size_t bytes)
+    : next_(spare), end_(spare + bytes), spare_(spare), spare_bytes_(bytes) {
+  poison(spare, bytes);
+}
+
 WorkArena::~WorkArena() {
+  unpoison(spare_, spare_bytes_); // the owner's again
   while (blocks_ != nullptr) {
-    void *before = *static_cast<void **>(blocks_);
+    const BlockHeader header = *static_cast<BlockHeader *>(blocks_);
+    unpoison(blocks_, header.size);
     std::free(blocks_);
-    blocks_ = before;
+    blocks_ = header.before;
   }
 }
 
 void *WorkArena::take(size_t bytes, size_t alignment) {
   if (next_ == nullptr) return nullptr;
+  if (kGap != 0) alignment = std::max<size_t>(alignment, 8); // whole poisoning granules
   const uintptr_t next = reinterpret_cast<uintptr_t>(next_), end = reinterpret_cast<uintptr_t>(end_);
   const uintptr_t at = (next + (alignment - 1)) & ~static_cast<uintptr_t>(alignment - 1);
-  if (at < next || at > end || bytes > end - at) return nullptr;
-  next_ = reinterpret_cast<uint8_t *>(at + bytes);
+  if (at < next || at > end || bytes > end - at || kGap > end - at - bytes) return nullptr;
+  next_ = reinterpret_cast<uint8_t *>(at + bytes + kGap);
+  unpoison(reinterpret_cast<void *>(at), bytes);
   return reinterpret_cast<void *>(at);
+}
+
+void WorkArena::do_deallocate(void *memory, size_t bytes, size_t) {
+  poison(memory, bytes);
+  // The newest allocation gives its room back.
+  if (static_cast<uint8_t *>(memory) + bytes + kGap == next_) next_ = static_cast<uint8_t *>(memory);
 }
 
 void *WorkArena::do_allocate(size_t bytes, size_t alignment) {
   if (void *memory = take(bytes, alignment)) return memory;
-  // A block's first bytes hold the block before it; room for the alignment
-  // after them.
-  constexpr size_t kHeader = alignof(std::max_align_t);
-  if (alignment > kHugePage || bytes > SIZE_MAX - kHeader - 2 * kHugePage) throw std::bad_alloc();
-  const size_t size = std::max(kHugePage, pixel_capacity(kHeader + (alignment - 1) + bytes));
+  // A block's header, then room for the alignment.
+  if (alignment > kHugePage || bytes > SIZE_MAX - kHeader - kGap - 2 * kHugePage) throw std::bad_alloc();
+  const size_t size = std::max(kHugePage, pixel_capacity(kHeader + (alignment - 1) + bytes + kGap));
   uint8_t *block = allocate_pixels(size);
   if (block == nullptr) throw std::bad_alloc();
-  *reinterpret_cast<void **>(block) = blocks_;
+  *reinterpret_cast<BlockHeader *>(block) = BlockHeader{blocks_, size};
   blocks_ = block;
   next_ = block + kHeader;
   end_ = block + size;
+  poison(next_, size - kHeader);
   return take(bytes, alignment);
 }
 

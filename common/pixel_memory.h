@@ -46,21 +46,21 @@ public:
   WorkArena() = default;
   // Starts in `bytes` at `spare`, memory of somebody else's that outlives
   // the arena (the unused end of a picture's buffer, say).
-  WorkArena(uint8_t *spare, size_t bytes) : next_(spare), end_(spare + bytes) {}
+  WorkArena(uint8_t *spare, size_t bytes);
   ~WorkArena() override;
   WorkArena(const WorkArena &) = delete;
   WorkArena &operator=(const WorkArena &) = delete;
 
 private:
   void *do_allocate(size_t bytes, size_t alignment) override;
-  void do_deallocate(void *memory, size_t bytes, size_t) override {
-    if (static_cast<uint8_t *>(memory) + bytes == next_) next_ = static_cast<uint8_t *>(memory);
-  }
+  void do_deallocate(void *memory, size_t bytes, size_t) override;
   bool do_is_equal(const std::pmr::memory_resource &other) const noexcept override { return this == &other; }
   // From next_ on, for the asking; null until the first block.
   void *take(size_t bytes, size_t alignment);
 
   uint8_t *next_ = nullptr, *end_ = nullptr;
+  uint8_t *spare_ = nullptr;
+  size_t spare_bytes_ = 0;
   void *blocks_ = nullptr; // the newest block; each starts with the one before
 };
 
