@@ -86,7 +86,7 @@ constexpr size_t kHeader =
 } // namespace
 
 WorkArena::WorkArena(uint8_t *spare, size_t bytes)
-    : next_(spare), end_(spare + bytes), spare_(spare), spare_bytes_(bytes) {
+    : region_(spare), next_(spare), end_(spare + bytes), spare_(spare), spare_bytes_(bytes) {
   poison(spare, bytes);
 }
 
@@ -100,6 +100,16 @@ WorkArena::~WorkArena() {
   }
 }
 
+bool WorkArena::owns(const void *memory) const {
+  const auto *p = static_cast<const uint8_t *>(memory);
+  if (p >= spare_ && p < spare_ + spare_bytes_) return true;
+  for (const void *block = blocks_; block != nullptr; block = static_cast<const BlockHeader *>(block)->before) {
+    const auto *b = static_cast<const uint8_t *>(block);
+    if (p >= b && p < b + static_cast<const BlockHeader *>(block)->size) return true;
+  }
+  return false;
+}
+
 void *WorkArena::take(size_t bytes, size_t alignment) {
   if (next_ == nullptr) return nullptr;
   if (kGap != 0) alignment = std::max<size_t>(alignment, 8); // whole poisoning granules
@@ -107,29 +117,45 @@ void *WorkArena::take(size_t bytes, size_t alignment) {
   const uintptr_t at = (next + (alignment - 1)) & ~static_cast<uintptr_t>(alignment - 1);
   if (at < next || at > end || bytes > end - at || kGap > end - at - bytes) return nullptr;
   next_ = reinterpret_cast<uint8_t *>(at + bytes + kGap);
+  handed_out_ += bytes;
   unpoison(reinterpret_cast<void *>(at), bytes);
   return reinterpret_cast<void *>(at);
 }
 
 void WorkArena::do_deallocate(void *memory, size_t bytes, size_t) {
+  if (!owns(memory)) {
+    std::free(memory);
+    return;
+  }
   poison(memory, bytes);
   // The newest allocation gives its room back.
-  if (static_cast<uint8_t *>(memory) + bytes + kGap == next_) next_ = static_cast<uint8_t *>(memory);
+  auto *p = static_cast<uint8_t *>(memory);
+  if (p >= region_ && p + bytes + kGap == next_) next_ = p;
 }
 
 void *WorkArena::do_allocate(size_t bytes, size_t alignment) {
   if (void *memory = take(bytes, alignment)) return memory;
-  // A block's header, then room for the alignment.
   if (alignment > kHugePage || bytes > SIZE_MAX - kHeader - kGap - 2 * kHugePage) throw std::bad_alloc();
-  const size_t size = std::max(kHugePage, pixel_capacity(kHeader + (alignment - 1) + bytes + kGap));
-  uint8_t *block = allocate_pixels(size);
-  if (block == nullptr) throw std::bad_alloc();
-  *reinterpret_cast<BlockHeader *>(block) = BlockHeader{blocks_, size};
-  blocks_ = block;
-  next_ = block + kHeader;
-  end_ = block + size;
-  poison(next_, size - kHeader);
-  return take(bytes, alignment);
+  // A block's header, then room for the alignment. Blocks grow with what was
+  // handed out: a small picture's work gets a small one.
+  const size_t needed = kHeader + (alignment - 1) + bytes + kGap;
+  const size_t size = pixel_capacity(std::max(needed, std::clamp(handed_out_, size_t{64} << 10, kHugePage)));
+  if (size <= kHugePage && own_bytes_ + size <= kOwnBytes) {
+    uint8_t *block = allocate_pixels(size);
+    if (block == nullptr) throw std::bad_alloc();
+    *reinterpret_cast<BlockHeader *>(block) = BlockHeader{blocks_, size};
+    blocks_ = block;
+    own_bytes_ += size;
+    region_ = next_ = block + kHeader;
+    end_ = block + size;
+    poison(next_, size - kHeader);
+    return take(bytes, alignment);
+  }
+  // One allocation of its own, given back when freed.
+  if (alignment > alignof(std::max_align_t)) throw std::bad_alloc();
+  void *memory = std::malloc(std::max<size_t>(bytes, 1));
+  if (memory == nullptr) throw std::bad_alloc();
+  return memory;
 }
 
 } // namespace tavrin

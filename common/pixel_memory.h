@@ -34,13 +34,16 @@ template <typename T> PixelArray<T> allocate_array(size_t n) {
   return PixelArray<T>(reinterpret_cast<T *>(allocate_pixels(n * sizeof(T))));
 }
 
-// Scratch memory for the vectors of one call, handed out in order and given
-// back all at once: a call in a fresh process then pays one page fault per
-// 2 MiB of its work vectors instead of one per 4 KiB. Blocks are whole huge
-// pages from allocate_pixels. Only the newest allocation is reused once
-// freed (so vectors that go in the reverse order of their making give all
-// back); it is for work whose vectors add up to a few bytes per pixel at
-// most. Throws std::bad_alloc when memory runs out.
+// Scratch memory for the vectors of one call. The first few MiB are handed
+// out in order from the spare memory it is given and from blocks of its own
+// (whole huge pages from 128 KiB), and given back all at once: a call in a
+// fresh process then pays one page fault per 2 MiB of its work vectors
+// instead of one per 4 KiB. Of those only the newest allocation is reused
+// once freed (vectors that go in the reverse order of their making give all
+// back). Past kOwnBytes of blocks, and for any request larger than a block,
+// memory comes from allocate_pixels one allocation at a time and goes back
+// when freed, so a large search holds no more than it would on the heap.
+// Throws std::bad_alloc when memory runs out.
 class WorkArena final : public std::pmr::memory_resource {
 public:
   WorkArena() = default;
@@ -51,17 +54,24 @@ public:
   WorkArena(const WorkArena &) = delete;
   WorkArena &operator=(const WorkArena &) = delete;
 
+  // The most the arena's own blocks add up to.
+  static constexpr size_t kOwnBytes = size_t{4} << 20;
+
 private:
   void *do_allocate(size_t bytes, size_t alignment) override;
   void do_deallocate(void *memory, size_t bytes, size_t) override;
   bool do_is_equal(const std::pmr::memory_resource &other) const noexcept override { return this == &other; }
-  // From next_ on, for the asking; null until the first block.
+  // From next_ on, for the asking; null when it does not fit.
   void *take(size_t bytes, size_t alignment);
+  // Whether `memory` lies in the spare memory or a block.
+  bool owns(const void *memory) const;
 
-  uint8_t *next_ = nullptr, *end_ = nullptr;
+  uint8_t *region_ = nullptr, *next_ = nullptr, *end_ = nullptr; // the one handed out from
   uint8_t *spare_ = nullptr;
   size_t spare_bytes_ = 0;
   void *blocks_ = nullptr; // the newest block; each starts with the one before
+  size_t own_bytes_ = 0;   // of all blocks
+  size_t handed_out_ = 0;  // bytes handed out in order, the spare's included
 };
 
 } // namespace tavrin

@@ -336,6 +336,7 @@ void search_pairs(PairSearch &c, const WidthPlan &g, const PairTables &t) {
 
   // The most promising left windows first, so the bound is tight early.
   Vec<std::pair<double, int32_t>> first(c.memory);
+  first.reserve(static_cast<size_t>(t.n_i) * t.n_k); // one allocation, the newest when it goes
   for (int32_t q = 0; q < t.n_i * t.n_k; ++q)
     if (t.left[q] != kInf) first.emplace_back(t.left[q], q);
   const size_t probes = std::min<size_t>(8, first.size());

@@ -51,11 +51,23 @@ struct RegionTables {
   int32_t x0 = 0, y0 = 0; // picture position of the rectangle's first pixel
   int32_t stride = 0;     // rectangle width + 1
   // The three tables one after the other, from the memory the tables were
-  // made with (a search's WorkArena).
-  std::pmr::vector<double> cells;
+  // made with (a search's WorkArena): every cell is written before it is
+  // read, so the memory is not cleared first.
+  std::pmr::memory_resource *memory;
+  double *cells = nullptr;
+  size_t cell_count = 0;
   const double *gray = nullptr, *square = nullptr, *eye = nullptr;
 
-  explicit RegionTables(std::pmr::memory_resource *memory = std::pmr::get_default_resource()) : cells(memory) {}
+  explicit RegionTables(std::pmr::memory_resource *m = std::pmr::get_default_resource()) : memory(m) {}
+  ~RegionTables() { release(); }
+  RegionTables(const RegionTables &) = delete;
+  RegionTables &operator=(const RegionTables &) = delete;
+
+  void release() {
+    if (cells != nullptr) memory->deallocate(cells, cell_count * sizeof(double), alignof(double));
+    cells = nullptr;
+    cell_count = 0;
+  }
 
   void build(const BmpImage &image, int32_t left, int32_t top, int32_t right, int32_t bottom) {
     left = std::max(left, 0);
@@ -67,12 +79,21 @@ struct RegionTables {
     const int32_t w = std::max(right - left + 1, 0), h = std::max(bottom - top + 1, 0);
     stride = w + 1;
     const size_t n = static_cast<size_t>(stride) * (h + 1);
-    // Zeros first: the row and column in front stay so.
-    cells.assign(3 * n, 0.0);
-    double *const gray = cells.data(), *const square = gray + n, *const eye = square + n;
+    release();
+    if (n > SIZE_MAX / (3 * sizeof(double))) throw std::bad_alloc();
+    cells = static_cast<double *>(memory->allocate(3 * n * sizeof(double), alignof(double)));
+    cell_count = 3 * n;
+    double *const gray = cells, *const square = gray + n, *const eye = square + n;
     this->gray = gray, this->square = square, this->eye = eye;
-    std::pmr::vector<uint8_t> gray_row(static_cast<size_t>(w), cells.get_allocator()),
-        eye_row(static_cast<size_t>(w), cells.get_allocator());
+    // The zero row in front, and the zero column of every row.
+    std::fill(gray, gray + stride, 0.0);
+    std::fill(square, square + stride, 0.0);
+    std::fill(eye, eye + stride, 0.0);
+    for (int32_t r = 1; r <= h; ++r) {
+      const size_t at = static_cast<size_t>(r) * stride;
+      gray[at] = square[at] = eye[at] = 0;
+    }
+    std::pmr::vector<uint8_t> gray_row(static_cast<size_t>(w), memory), eye_row(static_cast<size_t>(w), memory);
     for (int32_t r = 0; r < h; ++r) {
       gray_and_eye_values(image.pixels + (static_cast<size_t>(top + r) * image.width + left) * 3, w,
                           gray_row.data(), eye_row.data());

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory_resource>
+#include <new>
 #include <vector>
 
 #include "eye_detection.h"
@@ -229,6 +231,58 @@ TEST(EyePairSearch, DetectEyesMatchesThePlainPipeline) {
     ASSERT_TRUE(same_record(left, plain.left)) << n;
     ASSERT_TRUE(same_record(right, plain.right)) << n;
   }
+}
+
+// Hands out heap memory until `allowed` requests have been met, then refuses
+// every one; counts what is still out.
+class RationedMemory final : public std::pmr::memory_resource {
+public:
+  explicit RationedMemory(int allowed) : allowed_(allowed) {}
+  int requests = 0;
+  int64_t outstanding = 0;
+
+private:
+  void *do_allocate(size_t bytes, size_t alignment) override {
+    if (requests++ >= allowed_) throw std::bad_alloc();
+    outstanding += static_cast<int64_t>(bytes);
+    return std::pmr::new_delete_resource()->allocate(bytes, alignment);
+  }
+  void do_deallocate(void *p, size_t bytes, size_t alignment) override {
+    outstanding -= static_cast<int64_t>(bytes);
+    std::pmr::new_delete_resource()->deallocate(p, bytes, alignment);
+  }
+  bool do_is_equal(const std::pmr::memory_resource &other) const noexcept override { return this == &other; }
+  int allowed_;
+};
+
+// Memory that runs out at any request of the search, the first or the last,
+// is an answer of its own (never "no eyes", never a pair), and everything
+// the search had is given back; with enough, the answer is the usual one.
+TEST(EyePairSearch, RunningOutOfMemoryAtAnyRequestIsOutOfMemory) {
+  Random rnd{7};
+  int searched = 0;
+  for (int n = 0; n < 40 && searched < 4; ++n) {
+    Picture p = make_picture(rnd, Kind::kFace);
+    const BmpImage image = p.image();
+    const FaceRect face = detect_face_region(image);
+    EyeRecord want_left{}, want_right{};
+    if (detect_eyes(image, face, &want_left, &want_right) != EyeDetection::kFound) continue;
+    ++searched;
+    RationedMemory plenty(INT32_MAX);
+    EyeRecord left{}, right{};
+    ASSERT_EQ(detect_eyes(image, face, &left, &right, &plenty), EyeDetection::kFound);
+    EXPECT_TRUE(same_record(left, want_left) && same_record(right, want_right)) << n;
+    EXPECT_EQ(plenty.outstanding, 0);
+    ASSERT_GT(plenty.requests, 5) << n;
+    for (int allowed = 0; allowed < plenty.requests; ++allowed) {
+      RationedMemory rationed(allowed);
+      EyeRecord l{1, 2, 3, 4, 5}, r{};
+      ASSERT_EQ(detect_eyes(image, face, &l, &r, &rationed), EyeDetection::kOutOfMemory) << n << " " << allowed;
+      EXPECT_EQ(l.cx, 1); // untouched
+      EXPECT_EQ(rationed.outstanding, 0) << n << " " << allowed;
+    }
+  }
+  EXPECT_EQ(searched, 4);
 }
 
 } // namespace
