@@ -37,13 +37,21 @@ struct ScanIndex {
   auto operator<=>(const ScanIndex &) const = default;
 };
 
+// The penalty products (offset factor times spacing factor, both at least 1)
+// of a group of combinations lie in [lo, hi].
+struct Factors {
+  double lo, hi;
+};
+
 // The lowest total of a group of combinations whose score sums are at least
-// `sum_bound` and whose penalty products are at most `factor_bound`. Penalty
-// products are at least 1, so a sum of zero or more is never lowered; a
-// negative sum is lowered most by the largest product. Rounding is monotonic,
-// so the bound holds for the totals as computed.
-inline double total_bound(double sum_bound, double factor_bound) {
-  return sum_bound >= 0 ? sum_bound : factor_bound * sum_bound;
+// `sum_bound` and whose penalty products lie in `f`: a sum of zero or more is
+// lowered least by the smallest product, a negative one most by the largest.
+// Both factors of each product and the sum are at least their bounds, and
+// rounding is monotonic, so the bound holds for the totals as computed. (On
+// a flat picture every sum is the same and positive; the smallest product
+// is then what lets all but the first of the equal totals go.)
+inline double total_bound(double sum_bound, Factors f) {
+  return sum_bound >= 0 ? f.lo * sum_bound : f.hi * sum_bound;
 }
 
 // out[k] = min(in[k .. k + span - 1]) for k = 0 .. n - span (van Herk).
@@ -78,15 +86,19 @@ struct WidthPlan {
   int32_t t_min, t_lo, t_hi;
   Vec<double> spacing;
   Vec<double> offset; // vertical factor by j
-  double offset_max = 0, spacing_max = 0;
+  double offset_max = 0, spacing_max = 0, offset_min = 0, spacing_min = 0;
 
   explicit WidthPlan(Memory m) : spacing(m), offset(m) {}
+  // Over every pair of the width.
+  Factors factors() const { return {offset_min * spacing_min, offset_max * spacing_max}; }
 };
 
 bool make_width_plan(const SearchFrame &f, const PassPlan &p, int32_t pass, int32_t w, WidthPlan &g) {
   g.pass = pass;
   g.w = w;
-  g.offset_max = g.spacing_max = 0; // the plan may be an earlier width's
+  // The plan may be an earlier width's.
+  g.offset_max = g.spacing_max = 0;
+  g.offset_min = g.spacing_min = kInf;
   g.h = eye_window_height(w);
   g.s = position_step(p, w);
   if (p.y_end - g.h < p.y_first || p.x_end - w < p.x_first || p.rx_end - w < p.rx_first ||
@@ -116,6 +128,7 @@ bool make_width_plan(const SearchFrame &f, const PassPlan &p, int32_t pass, int3
     const double factor = 1 + 2 * std::fabs(q - 0.4);
     g.spacing[t - g.t_min] = factor;
     g.spacing_max = std::max(g.spacing_max, factor);
+    g.spacing_min = std::min(g.spacing_min, factor);
     g.t_lo = std::min(g.t_lo, t);
     g.t_hi = std::max(g.t_hi, t);
   }
@@ -124,6 +137,7 @@ bool make_width_plan(const SearchFrame &f, const PassPlan &p, int32_t pass, int3
   for (int32_t j = 0; j < g.n_dy; ++j) {
     g.offset[j] = 1 + 3.0 * std::abs(g.dy_min + j * g.s) / fh;
     g.offset_max = std::max(g.offset_max, g.offset[j]);
+    g.offset_min = std::min(g.offset_min, g.offset[j]);
   }
   return true;
 }
@@ -197,16 +211,14 @@ struct PairSearch {
   // Whether a window of score v can be in a pair that beats the best, given
   // the lowest score `other` on the other side. The best comes from earlier
   // widths here, so only a strictly lower total counts.
-  bool in_race(double v, double other, double factor_max) const {
-    return total_bound(v + other, factor_max) < best.total;
-  }
+  bool in_race(double v, double other, Factors f) const { return total_bound(v + other, f) < best.total; }
 #if defined(__SSE2__)
   // in_race for v[0] and v[1], one bit each, in the same operations.
-  int race_mask(const double *v, double other, double factor_max) const {
+  int race_mask(const double *v, double other, Factors f) const {
     const __m128d sum = _mm_add_pd(_mm_loadu_pd(v), _mm_set1_pd(other));
     const __m128d negative = _mm_cmplt_pd(sum, _mm_setzero_pd());
-    const __m128d bound = _mm_or_pd(_mm_andnot_pd(negative, sum),
-                                    _mm_and_pd(negative, _mm_mul_pd(_mm_set1_pd(factor_max), sum)));
+    const __m128d bound = _mm_or_pd(_mm_andnot_pd(negative, _mm_mul_pd(_mm_set1_pd(f.lo), sum)),
+                                    _mm_and_pd(negative, _mm_mul_pd(_mm_set1_pd(f.hi), sum)));
     return _mm_movemask_pd(_mm_cmplt_pd(bound, _mm_set1_pd(best.total)));
   }
 #endif
@@ -270,7 +282,7 @@ void search_pairs(PairSearch &c, const WidthPlan &g, const PairTables &t) {
       m = std::min(m, b.col_min[static_cast<size_t>(i) * t.n_rk + rk]);
     }
 
-  const double factor_max = g.offset_max * g.spacing_max;
+  const Factors all = g.factors();
   auto spacing = [&](int32_t kr, int32_t k) { return g.spacing[kr - k - g.t_min]; };
 
   // Box-relative left window (bi, bk) against every right window it pairs with.
@@ -285,20 +297,21 @@ void search_pairs(PairSearch &c, const WidthPlan &g, const PairTables &t) {
     const double *blocks = &b.block_min[static_cast<size_t>(bi) * n_blocks];
     double lowest = kInf;
     for (int32_t blk = lo / kBlock; blk <= hi / kBlock; ++blk) lowest = std::min(lowest, blocks[blk]);
-    if (c.hopeless(total_bound(ls + lowest, factor_max), ScanIndex{g.pass, g.w, i, k, -1, -1})) return;
+    if (c.hopeless(total_bound(ls + lowest, all), ScanIndex{g.pass, g.w, i, k, -1, -1})) return;
     const int32_t x = g.x0 + k * g.s, y = g.y0 + i * g.s;
     for (int32_t blk = lo / kBlock; blk <= hi / kBlock; ++blk) {
       const int32_t ra = std::max(lo, blk * kBlock), rb = std::min(hi, blk * kBlock + kBlock - 1);
       // The spacing factor falls and then rises with the distance, so its
       // largest value over a run of columns is at one end.
       const double block_factor = std::max(spacing(ra + t.rk0, k), spacing(rb + t.rk0, k));
-      if (c.hopeless(total_bound(ls + blocks[blk], g.offset_max * block_factor),
+      if (c.hopeless(total_bound(ls + blocks[blk], Factors{all.lo, g.offset_max * block_factor}),
                      ScanIndex{g.pass, g.w, i, k, ra + t.rk0, -1}))
         continue;
       for (int32_t rk = ra; rk <= rb; ++rk) {
         const int32_t kr = rk + t.rk0;
         const double sp = spacing(kr, k);
-        if (c.hopeless(total_bound(ls + b.col_min[static_cast<size_t>(bi) * t.n_rk + rk], g.offset_max * sp),
+        if (c.hopeless(total_bound(ls + b.col_min[static_cast<size_t>(bi) * t.n_rk + rk],
+                                   Factors{g.offset_min * sp, g.offset_max * sp}),
                        ScanIndex{g.pass, g.w, i, k, kr, -1}))
           continue;
         // col[i - ru0 + j]: the right window at offset j.
@@ -309,10 +322,12 @@ void search_pairs(PairSearch &c, const WidthPlan &g, const PairTables &t) {
           const int32_t jb = std::min(j_hi + 1, ja + kChunk);
           // The offset factor grows with |dy|: largest at one end of a run.
           const double chunk_factor = std::max(g.offset[ja], g.offset[jb - 1]) * sp;
+          const double chunk_offset_min = *std::min_element(g.offset.begin() + ja, g.offset.begin() + jb);
           const int32_t ra_row = i + ja - t.ru0, rb_row = i + jb - 1 - t.ru0;
           double chunk_low = kInf;
           for (int32_t q = ra_row / kChunk; q <= rb_row / kChunk; ++q) chunk_low = std::min(chunk_low, row_blocks[q]);
-          if (c.hopeless(total_bound(ls + chunk_low, chunk_factor), ScanIndex{g.pass, g.w, i, k, kr, ja - 1}))
+          if (c.hopeless(total_bound(ls + chunk_low, Factors{chunk_offset_min * sp, chunk_factor}),
+                         ScanIndex{g.pass, g.w, i, k, kr, ja - 1}))
             continue;
           for (int32_t j = ja; j < jb; ++j) {
             // The plain scan's total, operation for operation.
@@ -375,19 +390,19 @@ void keep_contenders(const PairSearch &c, const WidthPlan &g, const Vec<double> 
                      PairTables &t) {
   const double lmin = *std::min_element(left.begin(), left.end());
   const double rmin = *std::min_element(right.begin(), right.end());
-  const double factor_max = g.offset_max * g.spacing_max;
+  const Factors all = g.factors();
   t.clear();
-  if (!c.in_race(lmin, rmin, factor_max)) return;
+  if (!c.in_race(lmin, rmin, all)) return;
   int32_t k_lo = g.n_x, k_hi = -1, i_lo = g.n_y, i_hi = -1, r_lo = g.n_rx, r_hi = -1, u_lo = g.n_ry, u_hi = -1;
   for (int32_t i = 0; i < g.n_y; ++i)
     for (int32_t k = 0; k < g.n_x; ++k)
-      if (c.in_race(left[static_cast<size_t>(i) * g.n_x + k], rmin, factor_max)) {
+      if (c.in_race(left[static_cast<size_t>(i) * g.n_x + k], rmin, all)) {
         k_lo = std::min(k_lo, k), k_hi = std::max(k_hi, k);
         i_lo = std::min(i_lo, i), i_hi = std::max(i_hi, i);
       }
   for (int32_t u = 0; u < g.n_ry; ++u)
     for (int32_t kr = 0; kr < g.n_rx; ++kr)
-      if (c.in_race(right[static_cast<size_t>(u) * g.n_rx + kr], lmin, factor_max)) {
+      if (c.in_race(right[static_cast<size_t>(u) * g.n_rx + kr], lmin, all)) {
         r_lo = std::min(r_lo, kr), r_hi = std::max(r_hi, kr);
         u_lo = std::min(u_lo, u), u_hi = std::max(u_hi, u);
       }
@@ -396,12 +411,12 @@ void keep_contenders(const PairSearch &c, const WidthPlan &g, const Vec<double> 
   for (int32_t i = 0; i < t.n_i; ++i)
     for (int32_t k = 0; k < t.n_k; ++k) {
       const double v = left[static_cast<size_t>(i + t.i0) * g.n_x + k + t.k0];
-      if (c.in_race(v, rmin, factor_max)) t.left[static_cast<size_t>(i) * t.n_k + k] = v;
+      if (c.in_race(v, rmin, all)) t.left[static_cast<size_t>(i) * t.n_k + k] = v;
     }
   for (int32_t u = 0; u < t.n_ru; ++u)
     for (int32_t kr = 0; kr < t.n_rk; ++kr) {
       const double v = right[static_cast<size_t>(u + t.ru0) * g.n_rx + kr + t.rk0];
-      if (c.in_race(v, lmin, factor_max)) t.right[static_cast<size_t>(kr) * t.n_ru + u] = v;
+      if (c.in_race(v, lmin, all)) t.right[static_cast<size_t>(kr) * t.n_ru + u] = v;
     }
 }
 
@@ -668,7 +683,7 @@ void refine_side(Side &side, const WidthPlan &g) {
 
 // Scores exactly the windows whose bounds leave them in the race against
 // `other`, a lower bound on the other side's scores.
-void score_contenders(const PairSearch &c, Side &side, const WidthPlan &g, double other, double factor_max) {
+void score_contenders(const PairSearch &c, Side &side, const WidthPlan &g, double other, Factors all) {
   side.contenders.clear();
   side.low = kInf;
   auto take = [&](int32_t k, int32_t i) {
@@ -683,7 +698,7 @@ void score_contenders(const PairSearch &c, Side &side, const WidthPlan &g, doubl
   while (!work.empty()) {
     Block b = work.back();
     work.pop_back();
-    if (!c.in_race(b.bound, other, factor_max)) continue;
+    if (!c.in_race(b.bound, other, all)) continue;
     if (b.bound_at < 0) {
       if (splits(g, b)) {
         split(side, g, b, work);
@@ -697,13 +712,13 @@ void score_contenders(const PairSearch &c, Side &side, const WidthPlan &g, doubl
       int32_t q = 0;
 #if defined(__SSE2__)
       for (; q + 2 <= n_k; q += 2) {
-        const int in = c.race_mask(bound + q, other, factor_max);
+        const int in = c.race_mask(bound + q, other, all);
         if (in & 1) take(b.k0 + q, i);
         if (in & 2) take(b.k0 + q + 1, i);
       }
 #endif
       for (; q < n_k; ++q)
-        if (c.in_race(bound[q], other, factor_max)) take(b.k0 + q, i);
+        if (c.in_race(bound[q], other, all)) take(b.k0 + q, i);
     }
   }
 }
@@ -713,7 +728,7 @@ void score_contenders(const PairSearch &c, Side &side, const WidthPlan &g, doubl
 // too, so the lowest contender score on each side is as good a limit as the
 // side's true lowest.
 void fine_width(PairSearch &c, const WidthPlan &g, Side &left, Side &right, PairTables &t) {
-  const double factor_max = g.offset_max * g.spacing_max;
+  const Factors all = g.factors();
   start_side(left, g, left_range(g, c.image_w, c.image_h));
   start_side(right, g, right_range(g, c.image_w, c.image_h));
   // Both floors rise until they settle, unless the width drops out before;
@@ -721,7 +736,7 @@ void fine_width(PairSearch &c, const WidthPlan &g, Side &left, Side &right, Pair
   // to hold the sum down.
   for (;;) {
     const double lf = side_floor(left), rf = side_floor(right);
-    if (lf == kInf || rf == kInf || !c.in_race(lf, rf, factor_max)) return;
+    if (lf == kInf || rf == kInf || !c.in_race(lf, rf, all)) return;
     const bool ls = side_settled(left), rs = side_settled(right);
     if (ls && rs) break;
     if (rs || (!ls && lf <= rf)) refine_side(left, g);
@@ -729,28 +744,28 @@ void fine_width(PairSearch &c, const WidthPlan &g, Side &left, Side &right, Pair
   }
   left.low_bound = side_floor(left);
   right.low_bound = side_floor(right);
-  score_contenders(c, left, g, right.low_bound, factor_max);
-  score_contenders(c, right, g, left.low_bound, factor_max);
+  score_contenders(c, left, g, right.low_bound, all);
+  score_contenders(c, right, g, left.low_bound, all);
   const double lmin = left.low, rmin = right.low;
 
   int32_t k_lo = g.n_x, k_hi = -1, i_lo = g.n_y, i_hi = -1, r_lo = g.n_rx, r_hi = -1, u_lo = g.n_ry, u_hi = -1;
   for (const Contender &n : left.contenders)
-    if (c.in_race(n.score, rmin, factor_max)) {
+    if (c.in_race(n.score, rmin, all)) {
       k_lo = std::min(k_lo, n.k), k_hi = std::max(k_hi, n.k);
       i_lo = std::min(i_lo, n.i), i_hi = std::max(i_hi, n.i);
     }
   for (const Contender &n : right.contenders)
-    if (c.in_race(n.score, lmin, factor_max)) {
+    if (c.in_race(n.score, lmin, all)) {
       r_lo = std::min(r_lo, n.k), r_hi = std::max(r_hi, n.k);
       u_lo = std::min(u_lo, n.i), u_hi = std::max(u_hi, n.i);
     }
   if (k_hi < 0 || r_hi < 0) return;
   if (!frame_pair_tables(t, g, {k_lo, k_hi, i_lo, i_hi}, {r_lo, r_hi, u_lo, u_hi})) return;
   for (const Contender &n : left.contenders)
-    if (c.in_race(n.score, rmin, factor_max))
+    if (c.in_race(n.score, rmin, all))
       t.left[static_cast<size_t>(n.i - t.i0) * t.n_k + (n.k - t.k0)] = n.score;
   for (const Contender &n : right.contenders)
-    if (n.i >= t.ru0 && n.i < t.ru0 + t.n_ru && c.in_race(n.score, lmin, factor_max))
+    if (n.i >= t.ru0 && n.i < t.ru0 + t.n_ru && c.in_race(n.score, lmin, all))
       t.right[static_cast<size_t>(n.k - t.rk0) * t.n_ru + (n.i - t.ru0)] = n.score;
   search_pairs(c, g, t);
 }
