@@ -104,4 +104,21 @@ Picture make_face_picture(int32_t width, int32_t height, double face_share) {
   return p;
 }
 
+Picture make_skinless_picture(int32_t width, int32_t height, bool flat) {
+  Picture p;
+  p.width = width;
+  p.height = height;
+  p.bgr.resize(static_cast<size_t>(width) * height * 3);
+  for (int32_t y = 0; y < height; ++y) {
+    uint8_t *row = p.bgr.data() + static_cast<size_t>(y) * width * 3;
+    for (int32_t x = 0; x < width; ++x) {
+      // Grey, so red never leads green and blue as skin's does.
+      const uint32_t grain = flat ? 0 : mix(static_cast<uint32_t>(x), static_cast<uint32_t>(y)) % 40;
+      const uint8_t v = static_cast<uint8_t>(100 + grain);
+      row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = v;
+    }
+  }
+  return p;
+}
+
 } // namespace tavrin::bench

@@ -13,4 +13,9 @@ namespace tavrin::bench {
 // `face_share` of the picture width wide (0.25: a quarter).
 Picture make_face_picture(int32_t width, int32_t height, double face_share = 0.25);
 
+// Grey without a skin-coloured pixel, noisy or flat: the sunglasses then
+// search the fallback face region, most of the picture, their largest work
+// (on a flat one every window scores the same).
+Picture make_skinless_picture(int32_t width, int32_t height, bool flat);
+
 } // namespace tavrin::bench
