@@ -309,9 +309,9 @@ void search_pairs(PairSearch &c, const WidthPlan &g, const PairTables &t) {
         continue;
       for (int32_t rk = ra; rk <= rb; ++rk) {
         const int32_t kr = rk + t.rk0;
-        const double sp = spacing(kr, k);
+        const double sp = spacing(kr, k), lowest_factor = g.offset_min * sp;
         if (c.hopeless(total_bound(ls + b.col_min[static_cast<size_t>(bi) * t.n_rk + rk],
-                                   Factors{g.offset_min * sp, g.offset_max * sp}),
+                                   Factors{lowest_factor, g.offset_max * sp}),
                        ScanIndex{g.pass, g.w, i, k, kr, -1}))
           continue;
         // col[i - ru0 + j]: the right window at offset j.
@@ -322,11 +322,10 @@ void search_pairs(PairSearch &c, const WidthPlan &g, const PairTables &t) {
           const int32_t jb = std::min(j_hi + 1, ja + kChunk);
           // The offset factor grows with |dy|: largest at one end of a run.
           const double chunk_factor = std::max(g.offset[ja], g.offset[jb - 1]) * sp;
-          const double chunk_offset_min = *std::min_element(g.offset.begin() + ja, g.offset.begin() + jb);
           const int32_t ra_row = i + ja - t.ru0, rb_row = i + jb - 1 - t.ru0;
           double chunk_low = kInf;
           for (int32_t q = ra_row / kChunk; q <= rb_row / kChunk; ++q) chunk_low = std::min(chunk_low, row_blocks[q]);
-          if (c.hopeless(total_bound(ls + chunk_low, Factors{chunk_offset_min * sp, chunk_factor}),
+          if (c.hopeless(total_bound(ls + chunk_low, Factors{lowest_factor, chunk_factor}),
                          ScanIndex{g.pass, g.w, i, k, kr, ja - 1}))
             continue;
           for (int32_t j = ja; j < jb; ++j) {
