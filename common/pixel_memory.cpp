@@ -9,11 +9,14 @@
 #include <sys/mman.h>
 #endif
 #if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/asan_interface.h>
+#define TAVRIN_ARENA_POISON 1
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer)
-#include <sanitizer/asan_interface.h>
+#define TAVRIN_ARENA_POISON 1
 #endif
+#endif
+#if defined(TAVRIN_ARENA_POISON)
+#include <sanitizer/asan_interface.h>
 #endif
 
 namespace tavrin {
@@ -58,13 +61,6 @@ namespace {
 // out is poisoned, with a gap after each allocation, so a vector read or
 // written past its end is caught as it would be on the heap; so is one used
 // after it is freed.
-#if defined(__SANITIZE_ADDRESS__)
-#define TAVRIN_ARENA_POISON 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TAVRIN_ARENA_POISON 1
-#endif
-#endif
 #if defined(TAVRIN_ARENA_POISON)
 constexpr size_t kGap = 32;
 void poison(void *p, size_t n) { ASAN_POISON_MEMORY_REGION(p, n); }

@@ -41,8 +41,8 @@ template <typename T> PixelArray<T> allocate_array(size_t n) {
 // instead of one per 4 KiB. Of those only the newest allocation is reused
 // once freed (vectors that go in the reverse order of their making give all
 // back). Past kOwnBytes of blocks, and for any request larger than a block,
-// memory comes from allocate_pixels one allocation at a time and goes back
-// when freed, so a large search holds no more than it would on the heap.
+// memory comes from malloc one allocation at a time and goes back when
+// freed, so a large search holds no more than it would on the heap.
 // Throws std::bad_alloc when memory runs out.
 class WorkArena final : public std::pmr::memory_resource {
 public:

@@ -11,6 +11,7 @@
 
 #include "bmp_builder.h"
 #include "bmp_header.h"
+#include "child_exit.h"
 #include "channel_order.h"
 #include "file_handle.h"
 #include "pixel_memory.h"
@@ -121,13 +122,6 @@ TEST(WorkArena, SpareFirstThenHugeBlocksAlignedAndBadAllocAtTheEnd) {
   EXPECT_EQ(std::pmr::vector<int>(10, 3, &empty).at(9), 3);
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-#define TAVRIN_TEST_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TAVRIN_TEST_ASAN 1
-#endif
-#endif
 #if defined(TAVRIN_TEST_ASAN)
 // The arena's memory is checked as the heap's is: a read past a vector's
 // end, or of a freed one, stops the program.
