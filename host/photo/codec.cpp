@@ -243,6 +243,20 @@ bool write_plugin_bmp(const DecodedPhoto &photo, int bmp_fd, double &staging_ms,
   return true;
 }
 
+bool decode_only(const DecodedPhoto &photo, std::string &why) {
+  if (!photo.parts) {
+    why = "nothing decoded";
+    return false;
+  }
+  // The same sink as the BMP's, so only the callback's work differs.
+  const auto drop = [](VipsRegion *, VipsRect *, void *) -> int { return 0; };
+  if (vips_sink_disc(photo.parts->rgb.get_image(), drop, nullptr) != 0) {
+    why = vips_message("the picture cannot be decoded");
+    return false;
+  }
+  return true;
+}
+
 bool decode_pixels(const DecodedPhoto &photo, RgbPixels &out, std::string &why) {
   if (!photo.parts) {
     why = "nothing decoded";

@@ -16,10 +16,12 @@
 #include <vector>
 
 #include "bmp_header.h"
+#include "photo/codec.h"
 #include "photo/private_bmp.h"
 #include "photo/private_names.h"
 #include "photo/staging.h"
 #include "temp_dir.h"
+#include "vips_pictures.h"
 
 namespace tavrin::photo {
 namespace {
@@ -191,6 +193,42 @@ TEST(PrivateNames, PluginLinesGetTheUsersNames) {
   EXPECT_EQ(with_user_names("Loading /proc/self/fd/7 /proc/self/fd/77", "a", "b", "/proc/self/fd/7",
                             "/proc/self/fd/77"),
             "Loading a b");
+}
+
+// Decoding alone is the benchmark's yardstick for what the BMP adds, so it
+// has to decode every row: a JPEG cut short after its header fails there as
+// it does on the way into the BMP, and a whole one passes both.
+TEST(PrivateBmp, DecodingAloneReadsEveryRowLikeTheBmp) {
+  test::start_vips();
+  std::string why;
+  ASSERT_TRUE(codec_ready(why)) << why;
+  test::TempDir dir;
+  const std::string whole = dir.path() + "/whole.jpg", cut = dir.path() + "/cut.jpg";
+  ASSERT_TRUE(test::save(test::portrait_image(), whole + "[Q=90]"));
+  const uintmax_t size = std::filesystem::file_size(whole);
+  std::filesystem::copy_file(whole, cut);
+  std::filesystem::resize_file(cut, size * 2 / 3);
+
+  const auto decoded = [&](const std::string &path, bool into_bmp) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int bmp = memory_file();
+    DecodedPhoto photo;
+    ErrorKind kind = ErrorKind::none;
+    double staging = 0;
+    why.clear();
+    bool ok = decode(fd, Limits{}, "jpg", photo, kind, why);
+    EXPECT_TRUE(ok) << path << ": the header alone is sound: " << why;
+    ok = ok && (into_bmp ? write_plugin_bmp(photo, bmp, staging, kind, why) : decode_only(photo, why));
+    close(fd);
+    close(bmp);
+    return ok;
+  };
+  for (const bool into_bmp : {false, true}) {
+    SCOPED_TRACE(into_bmp ? "into the BMP" : "alone");
+    EXPECT_TRUE(decoded(whole, into_bmp)) << why;
+    EXPECT_FALSE(decoded(cut, into_bmp));
+    EXPECT_FALSE(why.empty());
+  }
 }
 
 } // namespace
