@@ -53,8 +53,8 @@ bool decode(int fd, const Limits &limits, const char *type, DecodedPhoto &out, E
 bool write_plugin_bmp(const DecodedPhoto &photo, int bmp_fd, double &staging_ms, ErrorKind &kind,
                       std::string &why);
 
-// Decodes `photo` and throws the rows away: the decoder's own time, against
-// which the benchmark weighs what write_plugin_bmp adds.
+// Decodes `photo` through the same sink and throws the rows away: the
+// benchmark weighs what write_plugin_bmp adds against it.
 bool decode_only(const DecodedPhoto &photo, std::string &why);
 
 // Decodes `photo` into memory (for pictures that are shown, not painted on).
