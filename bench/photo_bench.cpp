@@ -189,9 +189,9 @@ StagingCost staging_cost(const std::string &jpg, int runs) {
     t[3] = encode(nullptr);
     for (const Timing &one : t)
       if (one.wall < 0) {
-        cost = StagingCost{};
-        cost.why = why.empty() ? "a step failed" : why;
-        return cost;
+        StagingCost failed; // no timings: added_wall() says it failed
+        failed.why = why.empty() ? "a step failed" : why;
+        return failed;
       }
     keep_least(cost.decode_alone, t[0]);
     keep_least(cost.decode_into_bmp, t[1]);
