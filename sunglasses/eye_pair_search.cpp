@@ -24,7 +24,7 @@ namespace tavrin::sunglasses {
 
 namespace {
 
-// Every work vector of a search comes from the search's WorkArena.
+// Every work vector of a search comes from the call's arena.
 template <typename T> using Vec = std::pmr::vector<T>;
 using Memory = std::pmr::memory_resource *;
 

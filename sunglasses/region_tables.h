@@ -6,16 +6,12 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <limits>
-#include <memory>
 #include <memory_resource>
 #include <new>
-#include <vector>
 
 #include "eye_maps.h"
 #include "overlay_types.h"
-#include "pixel_memory.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -51,7 +47,7 @@ struct RegionTables {
   int32_t x0 = 0, y0 = 0; // picture position of the rectangle's first pixel
   int32_t stride = 0;     // rectangle width + 1
   // The three tables one after the other, from the memory the tables were
-  // made with (a search's WorkArena): every cell is written before it is
+  // made with (the call's arena): every cell is written before it is
   // read, so the memory is not cleared first.
   std::pmr::memory_resource *memory;
   double *cells = nullptr;
