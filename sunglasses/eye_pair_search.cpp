@@ -198,6 +198,7 @@ struct PairSearch {
   EyePair best;
   ScanIndex best_at{-1, 0, 0, 0, 0, 0};
   int32_t image_w = 0, image_h = 0;
+  size_t exact_share = kExactShare;
   Memory memory;
   Buffers buf;
 
@@ -600,6 +601,10 @@ struct Side {
   double low_bound = kInf; // below every score of the side
   Vec<Contender> contenders;
   double low = kInf; // lowest exact score among the contenders
+  ValidRange range{0, -1, 0, -1};
+  // Every window scored exactly: `bounds` then holds the scores of `range`,
+  // row-major, as the one block in `done`.
+  bool exact = false;
 
   explicit Side(Memory m) : open(m), done(m), work(m), bounds(m), contenders(m) {}
 };
@@ -644,6 +649,8 @@ void start_side(Side &side, const WidthPlan &g, const ValidRange &r) {
   side.done.clear();
   side.bounds.clear();
   side.low_bound = kInf;
+  side.range = r;
+  side.exact = false;
   if (r.empty()) return;
   // Room for every window's bound at once: grown step by step, the arena
   // would keep every smaller copy.
@@ -680,11 +687,66 @@ void refine_side(Side &side, const WidthPlan &g) {
   side.done.push_back(b);
 }
 
+size_t window_count(const ValidRange &r) {
+  return r.empty() ? 0 : static_cast<size_t>(r.k_hi - r.k_lo + 1) * (r.i_hi - r.i_lo + 1);
+}
+
+// Scores every window of the side; its floor is then the lowest score.
+void score_side(Side &side, const WidthPlan &g) {
+  const ValidRange &r = side.range;
+  const int32_t n_k = r.k_hi - r.k_lo + 1;
+  // The memory start_side set aside for every window's bound.
+  side.bounds.clear();
+  side.bounds.resize(window_count(r));
+  double low = kInf, *row = side.bounds.data();
+  for (int32_t i = r.i_lo; i <= r.i_hi; ++i, row += n_k) {
+    side.tables->score_run(side.x0 + r.k_lo, side.y0 + i, g.w, g.h, n_k, row);
+    for (int32_t q = 0; q < n_k; ++q) low = std::min(low, row[q]);
+  }
+  side.open.clear();
+  side.done.assign(1, Block{r.k_lo, r.k_hi, r.i_lo, r.i_hi, low, 0});
+  side.low_bound = low;
+  side.exact = true;
+}
+
+// refine_side, until more than one in `exact_share` of the side's windows
+// is worked out. Blocks are not paying then: where many windows score about
+// the same (a grey picture, say) nearly all would be worked out, in the
+// heap's order, which jumps about the tables; scoring every window, row by
+// row in the tables' order, costs less.
+void advance_side(Side &side, const WidthPlan &g, size_t exact_share) {
+  refine_side(side, g);
+  if (exact_share != 0 && side.bounds.size() > window_count(side.range) / exact_share) score_side(side, g);
+}
+
 // Scores exactly the windows whose bounds leave them in the race against
 // `other`, a lower bound on the other side's scores.
 void score_contenders(const PairSearch &c, Side &side, const WidthPlan &g, double other, Factors all) {
   side.contenders.clear();
   side.low = kInf;
+  if (side.exact) {
+    // The scores are at hand: a window is a contender if its score is in the race.
+    const ValidRange &r = side.range;
+    const int32_t n_k = r.k_hi - r.k_lo + 1;
+    const double *row = side.bounds.data();
+    auto keep = [&](int32_t q, int32_t i) {
+      side.contenders.push_back(Contender{r.k_lo + q, i, row[q]});
+      side.low = std::min(side.low, row[q]);
+    };
+    for (int32_t i = r.i_lo; i <= r.i_hi; ++i, row += n_k) {
+      int32_t q = 0;
+#if defined(__SSE2__)
+      for (; q + 2 <= n_k; q += 2) {
+        const int in = c.race_mask(row + q, other, all);
+        if (in & 1) keep(q, i);
+        if (in & 2) keep(q + 1, i);
+      }
+#endif
+      for (; q < n_k; ++q)
+        if (c.in_race(row[q], other, all)) keep(q, i);
+    }
+    return;
+  }
   auto take = [&](int32_t k, int32_t i) {
     double score;
     side.tables->score_run(side.x0 + k, side.y0 + i, g.w, g.h, 1, &score);
@@ -738,8 +800,8 @@ void fine_width(PairSearch &c, const WidthPlan &g, Side &left, Side &right, Pair
     if (lf == kInf || rf == kInf || !c.in_race(lf, rf, all)) return;
     const bool ls = side_settled(left), rs = side_settled(right);
     if (ls && rs) break;
-    if (rs || (!ls && lf <= rf)) refine_side(left, g);
-    else refine_side(right, g);
+    if (rs || (!ls && lf <= rf)) advance_side(left, g, c.exact_share);
+    else advance_side(right, g, c.exact_share);
   }
   left.low_bound = side_floor(left);
   right.low_bound = side_floor(right);
@@ -791,12 +853,14 @@ void fine_pass(PairSearch &c, const BmpImage &image, const SearchFrame &f, const
 
 } // namespace
 
-EyePair search_eye_pair(const BmpImage &image, FaceRect face, std::pmr::memory_resource *memory) {
+EyePair search_eye_pair(const BmpImage &image, FaceRect face, std::pmr::memory_resource *memory,
+                        size_t exact_share) {
   const SearchFrame frame = search_frame(face);
   WorkArena own;
   PairSearch c(memory != nullptr ? memory : &own);
   c.image_w = image.width;
   c.image_h = image.height;
+  c.exact_share = exact_share;
   coarse_pass(c, image, frame, coarse_pass_plan(frame));
   if (!c.best.found) return c.best;
   // As in the plain scan: the fine pass must beat the coarse winner, and its

@@ -10,6 +10,7 @@
 // among equal totals the first in the plain scan order wins, as there.
 #pragma once
 
+#include <cstddef>
 #include <memory_resource>
 
 #include "eye_detection.h"
@@ -21,6 +22,13 @@ namespace tavrin::sunglasses {
 // passes can cover. Work memory comes from `memory` (an arena of the
 // call's), else from a WorkArena of its own. Throws std::bad_alloc when
 // memory runs out.
-EyePair search_eye_pair(const BmpImage &image, FaceRect face, std::pmr::memory_resource *memory = nullptr);
+//
+// The fine pass bounds blocks of windows first; once it has worked out the
+// bounds of more than one in `exact_share` of a side's windows, it scores
+// all of that side's windows instead (0: never). The pair is the same
+// either way; only the time differs.
+inline constexpr size_t kExactShare = 8;
+EyePair search_eye_pair(const BmpImage &image, FaceRect face, std::pmr::memory_resource *memory = nullptr,
+                        size_t exact_share = kExactShare);
 
 } // namespace tavrin::sunglasses

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory_resource>
@@ -230,6 +231,77 @@ TEST(EyePairSearch, DetectEyesMatchesThePlainPipeline) {
     plain.left.cx = l.x, plain.left.cy = l.y, plain.right.cx = r.x, plain.right.cy = r.y;
     ASSERT_TRUE(same_record(left, plain.left)) << n;
     ASSERT_TRUE(same_record(right, plain.right)) << n;
+  }
+}
+
+// The fine pass either bounds blocks of windows all the way or, past a share
+// of a side's windows, scores the whole side; both must give the plain scan's
+// pair. These pictures are large enough for blocks to be split, and grey, so
+// many windows score (nearly) the same and the share is often reached.
+constexpr size_t kBlocksOnly = 0, kScoreAtOnce = SIZE_MAX;
+
+::testing::AssertionResult same_pair(const EyePair &fast, const EyePair &plain) {
+  if (fast.found != plain.found) return ::testing::AssertionFailure() << "found " << fast.found;
+  if (!plain.found) return ::testing::AssertionSuccess();
+  if (!same_bits(fast.total, plain.total))
+    return ::testing::AssertionFailure() << fast.total << " vs " << plain.total;
+  if (auto r = same_record(fast.left, plain.left); !r) return r;
+  return same_record(fast.right, plain.right);
+}
+
+TEST(EyePairSearch, EitherWayOfTheFinePassOnSmallPictures) {
+  Random rnd{20261209};
+  int found = 0;
+  for (int n = 0; n < 1500; ++n) {
+    const Kind kind = static_cast<Kind>(n % static_cast<int>(Kind::kCount));
+    Picture p = make_picture(rnd, kind);
+    const FaceRect face = pick_face(rnd, p);
+    const BmpImage image = p.image();
+    const PlainTables tables(image);
+    const EyePair plain = search_eye_pair_plain(tables.view, face);
+    found += plain.found;
+    for (const size_t share : {kBlocksOnly, size_t{2}, kScoreAtOnce})
+      ASSERT_TRUE(same_pair(search_eye_pair(image, face, nullptr, share), plain))
+          << "picture " << n << " kind " << static_cast<int>(kind) << " share " << share;
+  }
+  EXPECT_GT(found, 750);
+}
+
+enum class Grey { kFlat, kNoise, kFaintEyes, kCount };
+
+// Grey as a picture without skin is: one level, noise around one, or noise
+// with two faintly darker patches where eyes would be.
+Picture make_grey_picture(Random &rnd, Grey kind, int32_t width, int32_t height) {
+  Picture p{width, height, std::vector<uint8_t>(static_cast<size_t>(width) * height * 3)};
+  const uint8_t level = static_cast<uint8_t>(rnd.between(20, 200));
+  const int32_t spread = kind == Grey::kFlat ? 0 : rnd.between(1, 40);
+  for (int32_t y = 0; y < height; ++y)
+    for (int32_t x = 0; x < width; ++x) p.set(x, y, grey(static_cast<uint8_t>(level + rnd.below(spread + 1))));
+  if (kind == Grey::kFaintEyes) {
+    const int32_t ey = height * 2 / 5, er = std::max(2, width / 14);
+    const Bgr dark = grey(static_cast<uint8_t>(level - rnd.between(1, 15)));
+    fill_ellipse(p, width * 3 / 10, ey, er, er / 2 + 1, dark);
+    fill_ellipse(p, width * 7 / 10, ey + rnd.between(-3, 3), er, er / 2 + 1, dark);
+  }
+  return p;
+}
+
+TEST(EyePairSearch, EitherWayOfTheFinePassOnLargerGreyPictures) {
+  Random rnd{4096};
+  for (int n = 0; n < 9; ++n) {
+    const Grey kind = static_cast<Grey>(n % static_cast<int>(Grey::kCount));
+    Picture p = make_grey_picture(rnd, kind, rnd.between(140, 190), rnd.between(120, 170));
+    const BmpImage image = p.image();
+    const PlainTables tables(image);
+    const FaceRect detected = detect_face_region(image);
+    for (const FaceRect face : {FaceRect{0, 0, p.width, p.height}, detected}) {
+      const EyePair plain = search_eye_pair_plain(tables.view, face);
+      ASSERT_TRUE(plain.found) << n;
+      for (const size_t share : {kBlocksOnly, size_t{2}, kExactShare, kScoreAtOnce})
+        ASSERT_TRUE(same_pair(search_eye_pair(image, face, nullptr, share), plain))
+            << "picture " << n << " kind " << static_cast<int>(kind) << " " << p.width << "x" << p.height
+            << " share " << share;
+    }
   }
 }
 
