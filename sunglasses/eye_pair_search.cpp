@@ -605,6 +605,9 @@ struct Side {
   // Every window scored exactly: `bounds` then holds the scores of `range`,
   // row-major, as the one block in `done`.
   bool exact = false;
+  // Whether the side of the width before was scored so. Neighbouring widths
+  // score much alike, so this one starts so too, skipping its blocks.
+  bool exact_before = false;
 
   explicit Side(Memory m) : open(m), done(m), work(m), bounds(m), contenders(m) {}
 };
@@ -644,6 +647,28 @@ double work_out(Side &side, const WidthPlan &g, Block &b) {
   return low;
 }
 
+size_t window_count(const ValidRange &r) {
+  return r.empty() ? 0 : static_cast<size_t>(r.k_hi - r.k_lo + 1) * (r.i_hi - r.i_lo + 1);
+}
+
+// Scores every window of the side; its floor is then the lowest score.
+void score_side(Side &side, const WidthPlan &g) {
+  const ValidRange &r = side.range;
+  const int32_t n_k = r.k_hi - r.k_lo + 1;
+  // The memory start_side set aside for every window's bound.
+  side.bounds.clear();
+  side.bounds.resize(window_count(r));
+  double low = kInf, *row = side.bounds.data();
+  for (int32_t i = r.i_lo; i <= r.i_hi; ++i, row += n_k) {
+    side.tables->score_run(side.x0 + r.k_lo, side.y0 + i, g.w, g.h, n_k, row);
+    for (int32_t q = 0; q < n_k; ++q) low = std::min(low, row[q]);
+  }
+  side.open.clear();
+  side.done.assign(1, Block{r.k_lo, r.k_hi, r.i_lo, r.i_hi, low, 0});
+  side.low_bound = low;
+  side.exact = true;
+}
+
 void start_side(Side &side, const WidthPlan &g, const ValidRange &r) {
   side.open.clear();
   side.done.clear();
@@ -655,6 +680,10 @@ void start_side(Side &side, const WidthPlan &g, const ValidRange &r) {
   // Room for every window's bound at once: grown step by step, the arena
   // would keep every smaller copy.
   side.bounds.reserve(static_cast<size_t>(r.k_hi - r.k_lo + 1) * (r.i_hi - r.i_lo + 1));
+  if (side.exact_before) {
+    score_side(side, g);
+    return;
+  }
   for (int32_t i0 = r.i_lo; i0 <= r.i_hi; i0 += kTile)
     for (int32_t k0 = r.k_lo; k0 <= r.k_hi; k0 += kTile)
       side.open.push_back(make_block(side, g, k0, std::min(r.k_hi, k0 + kTile - 1), i0,
@@ -685,28 +714,6 @@ void refine_side(Side &side, const WidthPlan &g) {
   }
   side.low_bound = std::min(side.low_bound, work_out(side, g, b));
   side.done.push_back(b);
-}
-
-size_t window_count(const ValidRange &r) {
-  return r.empty() ? 0 : static_cast<size_t>(r.k_hi - r.k_lo + 1) * (r.i_hi - r.i_lo + 1);
-}
-
-// Scores every window of the side; its floor is then the lowest score.
-void score_side(Side &side, const WidthPlan &g) {
-  const ValidRange &r = side.range;
-  const int32_t n_k = r.k_hi - r.k_lo + 1;
-  // The memory start_side set aside for every window's bound.
-  side.bounds.clear();
-  side.bounds.resize(window_count(r));
-  double low = kInf, *row = side.bounds.data();
-  for (int32_t i = r.i_lo; i <= r.i_hi; ++i, row += n_k) {
-    side.tables->score_run(side.x0 + r.k_lo, side.y0 + i, g.w, g.h, n_k, row);
-    for (int32_t q = 0; q < n_k; ++q) low = std::min(low, row[q]);
-  }
-  side.open.clear();
-  side.done.assign(1, Block{r.k_lo, r.k_hi, r.i_lo, r.i_hi, low, 0});
-  side.low_bound = low;
-  side.exact = true;
 }
 
 // refine_side, until more than one in `exact_share` of the side's windows
@@ -848,6 +855,8 @@ void fine_pass(PairSearch &c, const BmpImage &image, const SearchFrame &f, const
     right.x0 = g.rx0;
     right.y0 = g.y0 + g.dy_min;
     fine_width(c, g, left, right, t);
+    left.exact_before = left.exact;
+    right.exact_before = right.exact;
   }
 }
 
