@@ -198,7 +198,7 @@ struct PairSearch {
   EyePair best;
   ScanIndex best_at{-1, 0, 0, 0, 0, 0};
   int32_t image_w = 0, image_h = 0;
-  size_t exact_share = kExactShare;
+  FineScoring scoring;
   Memory memory;
   Buffers buf;
 
@@ -718,12 +718,16 @@ void refine_side(Side &side, const WidthPlan &g) {
 
 // refine_side, until more than one in `exact_share` of the side's windows
 // is worked out. Blocks are not paying then: where many windows score about
-// the same (a grey picture, say) nearly all would be worked out, in the
-// heap's order, which jumps about the tables; scoring every window, row by
-// row in the tables' order, costs less.
-void advance_side(Side &side, const WidthPlan &g, size_t exact_share) {
+// the same (a grey picture, say) nearly all would be split and worked out,
+// in the heap's order, which jumps about the tables; scoring every window,
+// row by row in the tables' order, costs less. Tiles of lower windows are
+// never split, and their bounds cost less than scores.
+static_assert(FineScoring{}.exact_height == kTile * kSplitShare);
+void advance_side(Side &side, const WidthPlan &g, FineScoring scoring) {
   refine_side(side, g);
-  if (exact_share != 0 && side.bounds.size() > window_count(side.range) / exact_share) score_side(side, g);
+  if (scoring.exact_share != 0 && g.h >= scoring.exact_height &&
+      side.bounds.size() > window_count(side.range) / scoring.exact_share)
+    score_side(side, g);
 }
 
 // Scores exactly the windows whose bounds leave them in the race against
@@ -807,8 +811,8 @@ void fine_width(PairSearch &c, const WidthPlan &g, Side &left, Side &right, Pair
     if (lf == kInf || rf == kInf || !c.in_race(lf, rf, all)) return;
     const bool ls = side_settled(left), rs = side_settled(right);
     if (ls && rs) break;
-    if (rs || (!ls && lf <= rf)) advance_side(left, g, c.exact_share);
-    else advance_side(right, g, c.exact_share);
+    if (rs || (!ls && lf <= rf)) advance_side(left, g, c.scoring);
+    else advance_side(right, g, c.scoring);
   }
   left.low_bound = side_floor(left);
   right.low_bound = side_floor(right);
@@ -863,13 +867,13 @@ void fine_pass(PairSearch &c, const BmpImage &image, const SearchFrame &f, const
 } // namespace
 
 EyePair search_eye_pair(const BmpImage &image, FaceRect face, std::pmr::memory_resource *memory,
-                        size_t exact_share) {
+                        FineScoring scoring) {
   const SearchFrame frame = search_frame(face);
   WorkArena own;
   PairSearch c(memory != nullptr ? memory : &own);
   c.image_w = image.width;
   c.image_h = image.height;
-  c.exact_share = exact_share;
+  c.scoring = scoring;
   coarse_pass(c, image, frame, coarse_pass_plan(frame));
   if (!c.best.found) return c.best;
   // As in the plain scan: the fine pass must beat the coarse winner, and its

@@ -24,11 +24,16 @@ namespace tavrin::sunglasses {
 // memory runs out.
 //
 // The fine pass bounds blocks of windows first; once it has worked out the
-// bounds of more than one in `exact_share` of a side's windows, it scores
-// all of that side's windows instead (0: never). The pair is the same
-// either way; only the time differs.
-inline constexpr size_t kExactShare = 8;
+// bounds of more than one in `exact_share` of a side's windows (0: never),
+// it scores all of that side's windows instead, if they are at least
+// `exact_height` rows tall: lower ones make tiles that are worked out whole,
+// row by row already, and need no splitting, which is what scoring them all
+// would save. The pair is the same either way; only the time differs.
+struct FineScoring {
+  size_t exact_share = 8;
+  int32_t exact_height = 32;
+};
 EyePair search_eye_pair(const BmpImage &image, FaceRect face, std::pmr::memory_resource *memory = nullptr,
-                        size_t exact_share = kExactShare);
+                        FineScoring scoring = {});
 
 } // namespace tavrin::sunglasses

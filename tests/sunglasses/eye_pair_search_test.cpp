@@ -237,8 +237,9 @@ TEST(EyePairSearch, DetectEyesMatchesThePlainPipeline) {
 // The fine pass either bounds blocks of windows all the way or, past a share
 // of a side's windows, scores the whole side; both must give the plain scan's
 // pair. These pictures are large enough for blocks to be split, and grey, so
-// many windows score (nearly) the same and the share is often reached.
-constexpr size_t kBlocksOnly = 0, kScoreAtOnce = SIZE_MAX;
+// many windows score (nearly) the same and the share is often reached. Any
+// window height may be scored whole here, as the pictures are small.
+constexpr FineScoring kBlocksOnly{0, 0}, kScoreAtOnce{SIZE_MAX, 0}, kHalf{2, 0}, kUsualShare{FineScoring{}.exact_share, 0};
 
 ::testing::AssertionResult same_pair(const EyePair &fast, const EyePair &plain) {
   if (fast.found != plain.found) return ::testing::AssertionFailure() << "found " << fast.found;
@@ -260,9 +261,9 @@ TEST(EyePairSearch, EitherWayOfTheFinePassOnSmallPictures) {
     const PlainTables tables(image);
     const EyePair plain = search_eye_pair_plain(tables.view, face);
     found += plain.found;
-    for (const size_t share : {kBlocksOnly, size_t{2}, kScoreAtOnce})
-      ASSERT_TRUE(same_pair(search_eye_pair(image, face, nullptr, share), plain))
-          << "picture " << n << " kind " << static_cast<int>(kind) << " share " << share;
+    for (const FineScoring scoring : {kBlocksOnly, kHalf, kScoreAtOnce})
+      ASSERT_TRUE(same_pair(search_eye_pair(image, face, nullptr, scoring), plain))
+          << "picture " << n << " kind " << static_cast<int>(kind) << " share " << scoring.exact_share;
   }
   EXPECT_GT(found, 750);
 }
@@ -297,10 +298,10 @@ TEST(EyePairSearch, EitherWayOfTheFinePassOnLargerGreyPictures) {
     for (const FaceRect face : {FaceRect{0, 0, p.width, p.height}, detected}) {
       const EyePair plain = search_eye_pair_plain(tables.view, face);
       ASSERT_TRUE(plain.found) << n;
-      for (const size_t share : {kBlocksOnly, size_t{2}, kExactShare, kScoreAtOnce})
-        ASSERT_TRUE(same_pair(search_eye_pair(image, face, nullptr, share), plain))
+      for (const FineScoring scoring : {kBlocksOnly, kHalf, kUsualShare, kScoreAtOnce, FineScoring{}})
+        ASSERT_TRUE(same_pair(search_eye_pair(image, face, nullptr, scoring), plain))
             << "picture " << n << " kind " << static_cast<int>(kind) << " " << p.width << "x" << p.height
-            << " share " << share;
+            << " share " << scoring.exact_share << " height " << scoring.exact_height;
     }
   }
 }
