@@ -591,6 +591,8 @@ struct Contender {
   double score;
 };
 
+constexpr int32_t kCarried = 16;
+
 struct Side {
   const RegionTables *tables = nullptr;
   int32_t x0 = 0, y0 = 0; // picture position of window index (0, 0)
@@ -606,8 +608,11 @@ struct Side {
   // row-major, as the one block in `done`.
   bool exact = false;
   // Whether the side of the width before was scored so. Neighbouring widths
-  // score much alike, so this one starts so too, skipping its blocks.
+  // score much alike, so this one starts so too, skipping its blocks; but
+  // after kCarried widths in a row the blocks get another chance, lest one
+  // width of a photo make all later ones pay for every score.
   bool exact_before = false;
+  int32_t carried = 0; // widths in a row that started scored
 
   explicit Side(Memory m) : open(m), done(m), work(m), bounds(m), contenders(m) {}
 };
@@ -681,9 +686,11 @@ void start_side(Side &side, const WidthPlan &g, const ValidRange &r) {
   // would keep every smaller copy.
   side.bounds.reserve(static_cast<size_t>(r.k_hi - r.k_lo + 1) * (r.i_hi - r.i_lo + 1));
   if (side.exact_before) {
+    ++side.carried;
     score_side(side, g);
     return;
   }
+  side.carried = 0;
   for (int32_t i0 = r.i_lo; i0 <= r.i_hi; i0 += kTile)
     for (int32_t k0 = r.k_lo; k0 <= r.k_hi; k0 += kTile)
       side.open.push_back(make_block(side, g, k0, std::min(r.k_hi, k0 + kTile - 1), i0,
@@ -859,8 +866,8 @@ void fine_pass(PairSearch &c, const BmpImage &image, const SearchFrame &f, const
     right.x0 = g.rx0;
     right.y0 = g.y0 + g.dy_min;
     fine_width(c, g, left, right, t);
-    left.exact_before = left.exact;
-    right.exact_before = right.exact;
+    left.exact_before = left.exact && left.carried < kCarried;
+    right.exact_before = right.exact && right.carried < kCarried;
   }
 }
 
