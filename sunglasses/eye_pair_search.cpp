@@ -684,7 +684,7 @@ void start_side(Side &side, const WidthPlan &g, const ValidRange &r) {
   if (r.empty()) return;
   // Room for every window's bound at once: grown step by step, the arena
   // would keep every smaller copy.
-  side.bounds.reserve(static_cast<size_t>(r.k_hi - r.k_lo + 1) * (r.i_hi - r.i_lo + 1));
+  side.bounds.reserve(window_count(r));
   if (side.exact_before) {
     ++side.carried;
     score_side(side, g);
@@ -737,6 +737,21 @@ void advance_side(Side &side, const WidthPlan &g, FineScoring scoring) {
     score_side(side, g);
 }
 
+// Calls f(q), in order, for each q < n whose v[q] is in the race against `other`.
+template <typename F>
+void for_each_in_race(const PairSearch &c, const double *v, int32_t n, double other, Factors all, F f) {
+  int32_t q = 0;
+#if defined(__SSE2__)
+  for (; q + 2 <= n; q += 2) {
+    const int in = c.race_mask(v + q, other, all);
+    if (in & 1) f(q);
+    if (in & 2) f(q + 1);
+  }
+#endif
+  for (; q < n; ++q)
+    if (c.in_race(v[q], other, all)) f(q);
+}
+
 // Scores exactly the windows whose bounds leave them in the race against
 // `other`, a lower bound on the other side's scores.
 void score_contenders(const PairSearch &c, Side &side, const WidthPlan &g, double other, Factors all) {
@@ -747,22 +762,11 @@ void score_contenders(const PairSearch &c, Side &side, const WidthPlan &g, doubl
     const ValidRange &r = side.range;
     const int32_t n_k = r.k_hi - r.k_lo + 1;
     const double *row = side.bounds.data();
-    auto keep = [&](int32_t q, int32_t i) {
-      side.contenders.push_back(Contender{r.k_lo + q, i, row[q]});
-      side.low = std::min(side.low, row[q]);
-    };
-    for (int32_t i = r.i_lo; i <= r.i_hi; ++i, row += n_k) {
-      int32_t q = 0;
-#if defined(__SSE2__)
-      for (; q + 2 <= n_k; q += 2) {
-        const int in = c.race_mask(row + q, other, all);
-        if (in & 1) keep(q, i);
-        if (in & 2) keep(q + 1, i);
-      }
-#endif
-      for (; q < n_k; ++q)
-        if (c.in_race(row[q], other, all)) keep(q, i);
-    }
+    for (int32_t i = r.i_lo; i <= r.i_hi; ++i, row += n_k)
+      for_each_in_race(c, row, n_k, other, all, [&](int32_t q) {
+        side.contenders.push_back(Contender{r.k_lo + q, i, row[q]});
+        side.low = std::min(side.low, row[q]);
+      });
     return;
   }
   auto take = [&](int32_t k, int32_t i) {
@@ -787,18 +791,8 @@ void score_contenders(const PairSearch &c, Side &side, const WidthPlan &g, doubl
     }
     const int32_t n_k = b.k1 - b.k0 + 1;
     const double *bound = side.bounds.data() + b.bound_at;
-    for (int32_t i = b.i0; i <= b.i1; ++i, bound += n_k) {
-      int32_t q = 0;
-#if defined(__SSE2__)
-      for (; q + 2 <= n_k; q += 2) {
-        const int in = c.race_mask(bound + q, other, all);
-        if (in & 1) take(b.k0 + q, i);
-        if (in & 2) take(b.k0 + q + 1, i);
-      }
-#endif
-      for (; q < n_k; ++q)
-        if (c.in_race(bound[q], other, all)) take(b.k0 + q, i);
-    }
+    for (int32_t i = b.i0; i <= b.i1; ++i, bound += n_k)
+      for_each_in_race(c, bound, n_k, other, all, [&](int32_t q) { take(b.k0 + q, i); });
   }
 }
 
